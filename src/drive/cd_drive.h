@@ -1,0 +1,96 @@
+// CCdDrive: the one object through which the program touches optical drives.
+//
+// It holds the table of CD/DVD drives, the selected drive, the 64 KiB read
+// buffer and the sizes, and turns each need of the engine into one SCSI
+// command (or a short fixed sequence) to the selected drive. Every command
+// reports success or failure only; a failure is logged at level 4.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "drive/aspi_layer.h"
+#include "drive/aspi_records.h"
+
+constexpr int kMaxDrives = 8;
+constexpr uint32_t kReadBufferSize = 65536;  // 32 sectors of 2048 bytes
+constexpr uint32_t kDefaultBlockLength = 2048;
+constexpr int kLabelSize = 100;
+constexpr uint32_t kSelectTimeoutHalfSeconds = 30;  // 15 s per command
+extern const char kUnnamedVolume[];                 // "UNNAMED_VOLUME"
+
+struct DriveEntry {
+    uint8_t hostAdapter = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    char name[128] = "";         // vendor + product from INQUIRY
+    char addressText[128] = "";  // "[%x:%x:%x] "
+};
+
+// The drive table as the Source list shows it: entries 0 .. count-1, scan order.
+struct CDriveList {
+    DriveEntry entries[kMaxDrives];
+};
+
+enum class DataDir : uint8_t { None = 0, In = aspi::SRB_DIR_IN, Out = aspi::SRB_DIR_OUT };
+
+class CCdDrive {
+public:
+    CCdDrive();
+    virtual ~CCdDrive();
+    CCdDrive(const CCdDrive&) = delete;
+    CCdDrive& operator=(const CCdDrive&) = delete;
+
+    CAspiLayer& Aspi() { return aspi_; }
+    bool InitAspi() { return aspi_.InitAspi(); }
+
+    // Single commands: true when the completion status is 1.
+    bool DrvReady();                 // TEST UNIT READY
+    bool DrvInquiry(int index);      // INQUIRY into entry `index`, which becomes selected
+    uint32_t DrvCap();               // READ CAPACITY(10): last block address, 0 on failure
+    bool DrvBlkRead(uint32_t lba, uint32_t count);  // READ(10) into the read buffer
+    bool DrvStop();                  // START STOP UNIT: spin down
+    bool DrvStart();                 // spin up
+    bool DrvOpen();                  // eject: open the tray
+    bool DrvClose();                 // load: close the tray
+
+    // Sequences.
+    bool SelectDrive(int index);
+    bool PauseDrive(uint32_t milliseconds);
+    bool CycleTray(uint32_t milliseconds);
+    bool SpinUp(uint32_t firstLba, uint32_t count);
+
+    // Drive list and volume identity.
+    bool ReadVolumeLabel();
+    uint32_t EstimateSize();
+
+    int DriveCount() const { return driveCount; }
+    const char* DriveName(int index) const { return driveList.entries[index].name; }
+    const DriveEntry& Entry(int index) const { return driveList.entries[index]; }
+    int SelectedIndex() const { return selectedIndex; }
+    uint32_t BlockLength() const { return blockLength; }
+    uint32_t CopySize() const { return copySize.load(std::memory_order_relaxed); }
+    void SetCopySize(uint32_t sectors) { copySize.store(sectors, std::memory_order_relaxed); }
+    const char* VolumeLabel() const { return volumeLabel; }
+
+    // Fields the engine reads (and, for the reported size, clears) directly.
+    char volumeLabel[kLabelSize];
+    uint8_t readBuffer[kReadBufferSize];
+    std::atomic<uint32_t> reportedLastLba{0};
+    std::atomic<uint32_t> estimatedLastLba{0};
+    std::atomic<uint32_t> copySize{0};
+
+private:
+    friend class CAspiLayer;
+    // Sets the operation name, clears and fills the command record, executes it
+    // for the selected entry; logs "SCSI %s %x" on failure.
+    bool Issue(const char* operation, const uint8_t* cdb, uint8_t cdbLength, DataDir dir, uint8_t* buffer,
+               uint32_t length);
+
+    CAspiLayer aspi_;
+    CDriveList driveList;
+    int32_t selectedIndex = 0;
+    const char* operationName = "";
+    int32_t driveCount = 0;
+    uint32_t blockLength = kDefaultBlockLength;
+    aspi::SRB_ExecSCSICmd commandRecord{};
+};

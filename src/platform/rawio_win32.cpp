@@ -1,0 +1,59 @@
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/rawio.h"
+
+namespace rawio {
+
+int OpenReadWrite(const char* path, bool create)
+{
+    int fd = _sopen(path, _O_RDWR | _O_BINARY, _SH_DENYWR);
+    if (fd < 0 && create) fd = _sopen(path, _O_RDWR | _O_BINARY | _O_CREAT, _SH_DENYWR, _S_IREAD | _S_IWRITE);
+    return fd;
+}
+
+int OpenReadOnly(const char* path) { return _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYNO); }
+
+int Read(int fd, void* buf, unsigned len) { return _read(fd, buf, len); }
+
+int Write(int fd, const void* buf, unsigned len) { return _write(fd, buf, len); }
+
+int64_t Seek(int fd, int64_t offset, int whence)
+{
+    int w = whence == kSeekSet ? SEEK_SET : whence == kSeekCur ? SEEK_CUR : SEEK_END;
+    return int64_t(_lseeki64(fd, offset, w));
+}
+
+int64_t Size(int fd) { return int64_t(_filelengthi64(fd)); }
+
+bool Close(int fd) { return _close(fd) == 0; }
+
+bool SyncData(int fd) { return _commit(fd) == 0; }
+
+bool FreeBytes(const char* folder, uint64_t* bytes)
+{
+    ULARGE_INTEGER avail{}, total{}, free{};
+    if (!GetDiskFreeSpaceExA((folder && *folder) ? folder : nullptr, &avail, &total, &free)) return false;
+    *bytes = avail.QuadPart;
+    return true;
+}
+
+bool FileSystemName(const char* root, char* name, unsigned size)
+{
+    char volume[32] = {};
+    char fs[32] = {};
+    DWORD serial = 0, maxLen = 0, flags = 0;
+    if (!GetVolumeInformationA(root, volume, sizeof volume, &serial, &maxLen, &flags, fs, sizeof fs)) return false;
+    if (size == 0) return false;
+    std::strncpy(name, fs, size - 1);
+    name[size - 1] = '\0';
+    return true;
+}
+
+}  // namespace rawio
