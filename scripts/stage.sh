@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# One stage of the test command. Exit 0 pass, 77 skipped (with the reason printed), else failed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+stage=$1
+jobs=$(nproc)
+
+configure() {  # configure DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+build() {  # build DIR [targets...]; any compiler warning fails the stage
+  local dir=$1; shift
+  local log="$dir/build.log" rc=0
+  if [ $# -gt 0 ]; then
+    cmake --build "$dir" -j"$jobs" --target "$@" >"$log" 2>&1 || rc=$?
+  else
+    cmake --build "$dir" -j"$jobs" >"$log" 2>&1 || rc=$?
+  fi
+  if [ $rc -ne 0 ]; then
+    grep -E 'error|Error' "$log" | head -40
+    echo "build of $dir failed"
+    return 1
+  fi
+  if grep -E 'warning:' "$log"; then
+    echo "build of $dir has compiler warnings"
+    return 1
+  fi
+  echo "built $dir"
+}
+
+wine_env() {
+  export WINEDEBUG=-all WINEPREFIX="$1" LC_ALL=C
+  export WINEDLLOVERRIDES="mscoree,mshtml=;wnaspi32=n"
+}
+
+case "$stage" in
+  native)
+    configure build/native
+    build build/native
+    ctest --test-dir build/native --output-on-failure -j"$jobs"
+    ;;
+  asan)
+    configure build/asan -DGLEANOR_SANITIZE=address,undefined
+    build build/asan
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      ctest --test-dir build/asan --output-on-failure -j"$jobs"
+    ;;
+  tsan)
+    # The worker / front-end protocol and the message channel, both threads at once.
+    configure build/tsan -DGLEANOR_SANITIZE=thread
+    build build/tsan
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+      GTEST_FILTER='*Worker*:*Protocol*:*Channel*:*Thread*:*Concurren*' \
+      ctest --test-dir build/tsan --output-on-failure -j"$jobs" -R '^(platform|loop|cli|scenario)$'
+    ;;
+  windows)
+    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    build build/win
+    prefix="$root/build/win/wineprefix"
+    rm -rf "$prefix"
+    wine_env "$prefix"
+    failed=0
+    count=0
+    for exe in build/win/tests/test_*.exe; do
+      [ -e "$exe" ] || continue
+      count=$((count + 1))
+      echo "== $(basename "$exe") under wine"
+      # Test data and the simulated drive's DLL are found from the build folder.
+      if ! (cd build/win && GLEANOR_SOURCE_DIR="Z:$(echo "$root" | tr / '\\')" \
+              timeout 600 wine "$root/$exe" --gtest_brief=1 2>&1 | tr -d '\r'); then
+        failed=$((failed + 1))
+      fi
+    done
+    echo "windows unit tests: $((count - failed)) passed, $failed failed"
+    [ "$count" -gt 0 ] && [ "$failed" -eq 0 ]
+    ;;
+  wine-e2e)
+    [ -x tests/wine/run.sh ] || { echo "skipped: no end-to-end tests for the Windows program yet"; exit 77; }
+    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    build build/win
+    bash tests/wine/run.sh "$root/build/win"
+    ;;
+  qemu)
+    [ -x tests/qemu/run.sh ] || { echo "skipped: no QEMU harness yet"; exit 77; }
+    bash tests/qemu/run.sh "$root/build/qemu"
+    ;;
+  fuzz)
+    [ -x fuzz/run-short.sh ] || { echo "skipped: no fuzz targets yet"; exit 77; }
+    bash fuzz/run-short.sh "$root/build/fuzz"
+    ;;
+  crash)
+    [ -x tests/crash/run.sh ] || { echo "skipped: no crash test yet"; exit 77; }
+    configure build/native
+    build build/native
+    bash tests/crash/run.sh "$root/build/native"
+    ;;
+  faults)
+    [ -x tests/faults/run.sh ] || { echo "skipped: no fault scenarios yet"; exit 77; }
+    configure build/native
+    build build/native
+    bash tests/faults/run.sh "$root/build/native"
+    ;;
+  *)
+    echo "unknown stage $stage" >&2
+    exit 2
+    ;;
+esac
