@@ -138,6 +138,9 @@ public:
 
     // Progress.
     void ReportProgress();
+    // tickNow - tickLastGood, or 0 while drive care has pushed the origin past
+    // the last progress tick.
+    uint32_t FailureMs() const;
 
     // Worker.
     void PollIdle();
