@@ -86,6 +86,11 @@ enum CopyOutcome : int {
 uint32_t GiveUpMilliseconds(int giveUpLevel);
 const char* GiveUpText(int giveUpLevel);
 
+// A volume label as a file name of at most `maxChars` characters: separators,
+// characters no file name may hold and control characters become '_', a name
+// of only dots becomes underscores, an empty label is "UNNAMED_VOLUME".
+std::string SafeFileName(const char* label, size_t maxChars);
+
 // "%lu:%0.2lu:%0.2lu"; one static buffer, overwritten by the next call.
 const char* FormatHms(uint32_t seconds);
 

@@ -1,0 +1,278 @@
+// The import merge: sectors that a second machine read (records of a 16-byte
+// head and one sector) go into the image in destFolder and their flags are
+// cleared, each sector stored before its flag.
+//
+// Export writes can be torn by a crash or a full disk, and a continued export
+// appends after the torn piece. So a record is taken only when its head sums
+// to zero with the flag file's geometry and the bytes after it are the end of
+// the file or another such head; otherwise the merge looks for the next good
+// head, passes over what lies before it, and goes on.
+#include <cstring>
+
+#include "engine/recovery_engine.h"
+#include "platform/clock.h"
+#include "ui/core/channel.h"
+
+namespace {
+
+constexpr uint32_t kWordBytes = 4;
+constexpr uint32_t kImportHeadWords = 4;
+constexpr uint32_t kScanBlock = 8192;         // bytes searched per read when looking for a head
+constexpr uint32_t kMergeSyncMs = 30000;      // image, then flag file, reach the device this often
+
+uint32_t LoadLE(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void StoreLE(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+enum class Head { End, Short, Bad, Good };
+
+// What stands at `pos` of the import file.
+class CRecordReader {
+public:
+    CRecordReader(CRawFile& file, const FlagHeader& header) : file_(file), header_(header) {}
+
+    bool Fits(const ImportRecord& r) const
+    {
+        return r.Sum() == 0 && r.sectorSize == header_.sectorSize && r.sectorCount == header_.sectorCount;
+    }
+
+    Head HeadAt(uint64_t pos, ImportRecord* record)
+    {
+        uint8_t raw[kImportHeadSize];
+        int got = ReadAt(pos, raw, kImportHeadSize);
+        if (got <= 0) return Head::End;
+        if (got < int(kImportHeadSize)) return Head::Short;
+        record->Decode(raw);
+        return Fits(*record) ? Head::Good : Head::Bad;
+    }
+
+    bool DataAt(uint64_t pos, uint8_t* data)
+    {
+        return ReadAt(pos, data, header_.sectorSize) == int(header_.sectorSize);
+    }
+
+    // The first position at or after `from` where a fitting head starts.
+    bool FindHead(uint64_t from, uint64_t* found)
+    {
+        uint8_t block[kScanBlock + kImportHeadSize];
+        for (uint64_t pos = from;; pos += kScanBlock) {
+            int got = ReadAt(pos, block, sizeof block);
+            for (int i = 0; i + int(kImportHeadSize) <= got; ++i) {
+                ImportRecord r;
+                r.Decode(block + i);
+                if (Fits(r)) {
+                    *found = pos + uint64_t(i);
+                    return true;
+                }
+            }
+            if (got < int(sizeof block)) return false;
+        }
+    }
+
+    uint64_t Size() const { return uint64_t(file_.Size() < 0 ? 0 : file_.Size()); }
+
+private:
+    int ReadAt(uint64_t pos, uint8_t* buf, unsigned len)
+    {
+        if (file_.Seek(int64_t(pos)) != int64_t(pos)) return -1;
+        return file_.Read(buf, len);
+    }
+
+    CRawFile& file_;
+    const FlagHeader& header_;
+};
+
+struct MergeTally {
+    uint32_t imported = 0;
+    uint32_t beyondCount = 0;  // records for LBAs the flag file does not have
+    uint64_t passedOver = 0;   // bytes of damaged records
+    bool reachedEnd = false;
+    bool writeFailed = false;
+};
+
+void LogPassedOver(uint64_t bytes, uint64_t at, MergeTally* tally)
+{
+    tally->passedOver += bytes;
+    LogPrintf(0, "Passed over %llu damaged Bytes at offset %llu", (unsigned long long)bytes, (unsigned long long)at);
+}
+
+// Flushes the image before the flag file, so that the flags on the device
+// never run ahead of the data they describe by more than one interval.
+void SyncImageThenFlags(CRecoveryEngine& e)
+{
+    e.imageFile.Sync();
+    e.flagFile.Sync();
+}
+
+// Stores one record's sector and clears its flag; false when the image write failed.
+bool StoreRecord(CRecoveryEngine& e, uint32_t lba, const uint8_t* data, MergeTally* tally)
+{
+    bool wasMissing = e.AccessFlags(lba, 1, false) != 0;
+    if (!e.WriteSectors(lba, 1, data)) {
+        LogPrintf(0, "Error Writing %s", e.imageFile.GetFileName());
+        return false;
+    }
+    e.AccessFlags(lba, 1, true);
+    if (wasMissing) ++e.header.sectorsRead;
+    ++tally->imported;
+    LogPrintf(2, "Import %lu", (unsigned long)lba);
+    return true;
+}
+
+// The record loop of the merge; the header in memory is the flag file's.
+void MergeRecords(CRecoveryEngine& e, MergeTally* tally)
+{
+    CRecordReader reader(e.importFile, e.header);
+    uint8_t data[kMaxCopySectorSize];
+    uint32_t lastSync = TickCount();
+    uint64_t pos = 0;
+    ImportRecord record;
+    for (;;) {
+        Head head = reader.HeadAt(pos, &record);
+        if (head == Head::End) {
+            tally->reachedEnd = true;
+            return;
+        }
+        if (head == Head::Short) return;  // a truncated last record
+        uint64_t found = 0;
+        if (head == Head::Bad) {
+            if (!reader.FindHead(pos + 1, &found)) {
+                LogPassedOver(reader.Size() - pos, pos, tally);
+                tally->reachedEnd = true;
+                return;
+            }
+            LogPassedOver(found - pos, pos, tally);
+            pos = found;
+            continue;
+        }
+        if (!reader.DataAt(pos + kImportHeadSize, data)) return;  // a truncated last record
+        const uint64_t next = pos + kImportHeadSize + e.header.sectorSize;
+        ImportRecord ahead;
+        Head after = reader.HeadAt(next, &ahead);
+        if (after == Head::Bad || after == Head::Short) {
+            // Either this record was torn and the next one starts inside it,
+            // or this one is whole and damage follows it.
+            if (reader.FindHead(pos + 1, &found) && found < next) {
+                LogPassedOver(found - pos, pos, tally);
+                pos = found;
+                continue;
+            }
+        }
+        if (record.lba >= e.header.sectorCount) {
+            ++tally->beyondCount;
+        } else if (!StoreRecord(e, record.lba, data, tally)) {
+            tally->writeFailed = true;
+            return;
+        }
+        pos = next;
+        uint32_t now = TickCount();
+        if (int32_t(now - lastSync) >= int32_t(kMergeSyncMs)) {
+            SyncImageThenFlags(e);
+            lastSync = now;
+        }
+    }
+}
+
+// Reads the flag file's header and tells whether a merge may use it.
+bool LoadMergeHeader(CRecoveryEngine& e)
+{
+    uint8_t raw[kFlagHeaderSize];
+    int got = e.flagFile.Seek(0) == 0 ? e.flagFile.Read(raw, kFlagHeaderSize) : -1;
+    if (got != int(kFlagHeaderSize)) {
+        LogPrintf(0, "Error FRead.FLG");
+        return false;
+    }
+    e.header.Decode(raw);
+    // Renewing the checksum of a damaged header would hide the damage.
+    if (e.header.Sum() != 0) {
+        LogPrintf(0, "Cannot Import! - Failed Header Check *.flg");
+        return false;
+    }
+    // Sector data goes through a 4096-byte buffer.
+    if (e.header.sectorSize == 0 || e.header.sectorSize > kMaxCopySectorSize) {
+        LogPrintf(0, "Cannot Import! - SectorSize %lu not supported", (unsigned long)e.header.sectorSize);
+        return false;
+    }
+    e.copySectorSize = e.header.sectorSize;
+    return true;
+}
+
+}  // namespace
+
+void ImportRecord::Encode(uint8_t out[kImportHeadSize]) const
+{
+    const uint32_t words[kImportHeadWords] = {sectorCount, sectorSize, lba, check};
+    for (uint32_t i = 0; i < kImportHeadWords; ++i) StoreLE(out + i * kWordBytes, words[i]);
+}
+
+void ImportRecord::Decode(const uint8_t in[kImportHeadSize])
+{
+    sectorCount = LoadLE(in);
+    sectorSize = LoadLE(in + kWordBytes);
+    lba = LoadLE(in + 2 * kWordBytes);
+    check = LoadLE(in + 3 * kWordBytes);
+}
+
+void CRecoveryEngine::ImportMerge(const char* importPath)
+{
+    lastImportCount = 0;
+    lastImportComplete = false;
+    exportMode = false;
+    importFile.SetPath(importPath);
+    imageFile.SetPath(destFolder.c_str());
+    imageFile.ReplaceFileName(importFile.GetFileName());
+    imageFile.SetExtension("iso");
+    flagFile.SetPath(imageFile.GetPath());
+    flagFile.SetExtension("flg");
+
+    if (!flagFile.Exists()) {
+        LogPrintf(0, "Cannot Import! - Missing *.FLG file:");
+        LogPrintf(0, "%s", flagFile.GetPath());
+        return;
+    }
+    // Opening a missing import file would create an empty one (and an empty
+    // image beside the flag file): a wrong name must change nothing.
+    bool importThere = importFile.Exists();
+    bool image = importThere && imageFile.Open();
+    bool flags = importThere && flagFile.Open();
+    bool import = importThere && importFile.Open();
+    if (importThere && !image) LogPrintf(2, "Error FOpen.ISO");
+    if (importThere && !flags) LogPrintf(2, "Error FOpen.FLG");
+    if (!import) LogPrintf(2, "Error FOpen.IMP");
+
+    MergeTally tally;
+    bool headerRead = false;
+    if (!(image && flags && import)) {
+        LogPrintf(0, "Cannot Import! - Cannot open the image set");
+    } else if (LoadMergeHeader(*this)) {
+        headerRead = true;
+        MergeRecords(*this, &tally);
+    }
+    if (tally.beyondCount)
+        LogPrintf(0, "%lu Records beyond the last Sector skipped", (unsigned long)tally.beyondCount);
+    if (headerRead) {
+        imageFile.Sync();
+        if (!WriteHeader()) {
+            LogPrintf(0, "Error Writing %s", flagFile.GetFileName());
+            tally.writeFailed = true;
+        }
+        flagFile.Sync();
+    }
+    LogPrintf(0, "%lu Sectors imported", (unsigned long)tally.imported);
+    // Only what this merge opened is closed.
+    if (image) imageFile.Close();
+    if (flags) flagFile.Close();
+    if (import) importFile.Close();
+
+    lastImportCount = tally.imported;
+    lastImportComplete = tally.reachedEnd && !tally.writeFailed && tally.passedOver == 0 && tally.beyondCount == 0;
+}

@@ -1,0 +1,76 @@
+// The size sources of the Force Volume Size dialog: the drive's reported size,
+// the sector count of an existing flag file, or the worker's estimate.
+#include <cstring>
+
+#include "engine/recovery_engine.h"
+#include "platform/clock.h"
+#include "platform/prompt.h"
+#include "ui/core/channel.h"
+
+namespace {
+
+enum SizeSource { kDriveReported = 0, kExistingFlagfile = 1, kEstimated = 2 };
+
+constexpr size_t kDetailChars = 50;
+constexpr size_t kLabelNameChars = 250;
+
+// The sector count of the flag file the user picks, or 0 when it cannot be
+// read or its header is refused. The flag file is closed on every path: a
+// file left open here would make the next copy fail to open it.
+uint32_t FlagFileSize(CRecoveryEngine& e, char* detail)
+{
+    FileChoice choice;
+    choice.defaultName = SafeFileName(e.drive.VolumeLabel(), kLabelNameChars) + ".flg";
+    choice.filter = "Flag Files (*.flg)|*.flg||";
+    choice.initialDir = e.destFolder;
+    choice.mustExist = true;
+    std::string chosen;
+    if (!Prompt().ChooseFile(choice, &chosen)) return e.drive.reportedLastLba.load(std::memory_order_relaxed);
+
+    e.flagFile.SetPath(chosen.c_str());
+    e.destFolder.assign(e.flagFile.GetPath(), size_t(LastSeparator(e.flagFile.GetPath()) + 1));
+    StatusPrintf(kSlotDestFolder, "");
+
+    // Only an existing file is asked about; Open() would create a missing one.
+    if (!e.flagFile.Exists() || !e.flagFile.Open()) return 0;
+    uint8_t raw[kFlagHeaderSize];
+    int got = e.flagFile.Seek(0) == 0 ? e.flagFile.Read(raw, kFlagHeaderSize) : -1;
+    if (got != int(kFlagHeaderSize)) {
+        e.flagFile.Close();
+        return 0;
+    }
+    e.header.Decode(raw);
+    if (e.header.Sum() != 0) {
+        int answer = AskUser("Ignore Checksum Error ?  ", "Failed Header Check!",
+                             mb::kYesNo | mb::kIconWarning | mb::kSetForeground);
+        LogPrintf(0, "Fail Header Check *.flg");
+        if (answer != kIdYes) {
+            e.flagFile.Close();
+            return 0;
+        }
+    }
+    std::strncpy(detail, e.flagFile.GetFileName(), kDetailChars);
+    detail[kDetailChars] = '\0';
+    e.flagFile.Close();
+    return e.header.sectorCount;
+}
+
+}  // namespace
+
+uint32_t CRecoveryEngine::SizeBySource(int choice, char* detail)
+{
+    detail[0] = '\0';
+    switch (choice) {
+    case kDriveReported:
+        return drive.reportedLastLba.load(std::memory_order_relaxed);
+    case kExistingFlagfile:
+        return FlagFileSize(*this, detail);
+    case kEstimated:
+        // The worker runs the estimate on its own thread and clears the flag.
+        probeSizeRequested.store(true, std::memory_order_relaxed);
+        while (probeSizeRequested.load(std::memory_order_acquire)) SleepMs(kIdleCycleMs);
+        return drive.estimatedLastLba.load(std::memory_order_relaxed);
+    default:
+        return 0;
+    }
+}
