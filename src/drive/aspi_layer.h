@@ -35,6 +35,7 @@ private:
 
     CCdDrive& drive_;
     IAspiLibrary* library_ = nullptr;
+    IAspiLibrary* active_ = nullptr;  // the library InitAspi loaded, freed at teardown
     bool loaded_ = false;
     AspiSupportFn support_ = nullptr;
     AspiSendFn send_ = nullptr;

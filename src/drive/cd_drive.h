@@ -15,6 +15,7 @@ constexpr int kMaxDrives = 8;
 constexpr uint32_t kReadBufferSize = 65536;  // 32 sectors of 2048 bytes
 constexpr uint32_t kDefaultBlockLength = 2048;
 constexpr int kLabelSize = 100;
+constexpr uint8_t kInquiryLength = 56;               // INQUIRY allocation length
 constexpr uint32_t kSelectTimeoutHalfSeconds = 30;  // 15 s per command
 extern const char kUnnamedVolume[];                 // "UNNAMED_VOLUME"
 
@@ -83,8 +84,13 @@ private:
     friend class CAspiLayer;
     // Sets the operation name, clears and fills the command record, executes it
     // for the selected entry; logs "SCSI %s %x" on failure.
+    // Commands go only to entries of the table; other indexes fail unsent.
     bool Issue(const char* operation, const uint8_t* cdb, uint8_t cdbLength, DataDir dir, uint8_t* buffer,
                uint32_t length);
+    // The same without the table check (INQUIRY of the entry the scan is filling).
+    bool Send(const char* operation, const uint8_t* cdb, uint8_t cdbLength, DataDir dir, uint8_t* buffer,
+              uint32_t length);
+    bool StartStop(const char* operation, uint8_t startLoEj);
 
     CAspiLayer aspi_;
     CDriveList driveList;
@@ -93,4 +99,5 @@ private:
     int32_t driveCount = 0;
     uint32_t blockLength = kDefaultBlockLength;
     aspi::SRB_ExecSCSICmd commandRecord{};
+    uint8_t inquiryData[kInquiryLength] = {};  // INQUIRY reply, reused like the command record
 };
