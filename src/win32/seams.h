@@ -1,0 +1,39 @@
+// The Windows implementations of the seams the engine and the dialog use:
+// posting to the main window, questions and the Open dialog, powering off.
+#pragma once
+#include <windows.h>
+// IUserPrompt has a member of this name; keep the macro from renaming it here.
+#undef MessageBox
+
+#include <memory>
+
+#include "platform/poster.h"
+#include "platform/prompt.h"
+#include "ui/logic/completion.h"
+
+// Posts every channel message to the main dialog. The text is not carried:
+// the dialog reads the slot named by wParam when the message arrives.
+class CWindowPoster : public IPoster {
+public:
+    explicit CWindowPoster(HWND window) : window_(window) {}
+    void Post(unsigned msg, unsigned wParam, const char* text) override;
+
+private:
+    HWND window_;
+};
+
+// MessageBoxA with no owner, brought to the foreground; GetOpenFileNameA.
+class CWin32Prompt : public IUserPrompt {
+public:
+    int MessageBox(const char* text, const char* caption, unsigned type) override;
+    bool ChooseFile(const FileChoice& choice, std::string* path) override;
+};
+
+// ExitWindowsEx with the shutdown privilege obtained when needed.
+class CSystemPowerOff : public IPowerOff {
+public:
+    bool ShutdownWindows() override;
+};
+
+// The marker-file seam when GLEANOR_POWEROFF_MARKER names a file, else the system's.
+std::unique_ptr<IPowerOff> MakePowerOff();
