@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "drive/aspi_library.h"
+#include "platform/rawio.h"
 
 constexpr uint32_t kSimSectorSize = 2048;
 
@@ -77,11 +78,25 @@ public:
     void SetTrayOpen(int device, bool open);
     // Commands executed so far by device k.
     uint64_t CommandCount(int device) const;
+    // Appends one line per command to `path` ("" stops). The constructor
+    // starts it from GLEANOR_SIM_TRACE.
+    void SetTraceFile(const std::string& path);
 
 private:
     struct Device;
+    class Trace;
+    Device* Find(uint8_t haId, uint8_t target, uint8_t lun) const;
+    uint32_t ExecScsi(void* srb);
+    uint32_t GetSetTimeouts(void* srb);
     std::vector<std::unique_ptr<Device>> devices_;
+    std::unique_ptr<Trace> trace_;
 };
 
 // Profiles from a list of paths separated by ':' (';' on Windows), as GLEANOR_SIM holds them.
+// Empty items are skipped; the first profile that fails ends the list with false.
 bool AddProfilesFromList(CSimulatedAspi& sim, const std::string& list, std::string* error);
+constexpr char kSimListSeparator = rawio::kSep == '\\' ? ';' : ':';
+
+// An environment variable of the process ("" when unset), read the way the
+// platform's own calls see it (GetEnvironmentVariableA on Windows).
+std::string SimEnvironment(const char* name);
