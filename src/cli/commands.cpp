@@ -1,0 +1,167 @@
+// The commands other than copy and demo: drives, estimate, eject, load, import,
+// and the dispatch behind main().
+#include <thread>
+
+#include "cli/commands.h"
+#include "ui/core/channel.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kRequestWait{60000};       // an eject or load request to be served
+constexpr milliseconds kEstimateWait{600000};     // a size probe: some 64 single-sector reads
+constexpr milliseconds kLoadReadyStep{250};       // the engine's ready-wait step ...
+constexpr int kLoadReadyTries = 120;              // ... for 30 s
+
+std::string TrimRight(const char* text)
+{
+    std::string s = text;
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    return s;
+}
+
+std::string SizeText(CRecoveryEngine& e)
+{
+    return std::to_string(e.GetDiscSizeMB()) + " MB";
+}
+
+// The drive's name and address as the listing shows them.
+std::string DriveTitle(CCdDrive& drive, int index)
+{
+    const DriveEntry& entry = drive.Entry(index);
+    return std::to_string(index) + "  " + TrimRight(entry.addressText) + "  " + TrimRight(entry.name);
+}
+
+}  // namespace
+
+int RunDrives(CFrontEnd& fe)
+{
+    int status = fe.OpenDrives();
+    if (status >= 0) return status;
+    CRecoveryEngine& e = fe.Engine();
+    // The worker is not running: like the dialog's start-up, the main thread
+    // may talk to the drives itself.
+    for (int i = 0; i < e.drive.DriveCount(); ++i) {
+        e.drive.SelectDrive(i);
+        bool ready = e.drive.DrvReady();
+        std::string line = std::string(i == fe.ChosenDrive() ? "* " : "  ") + DriveTitle(e.drive, i);
+        if (ready) {
+            e.drive.ReadVolumeLabel();
+            line += "  ready  " + std::string(e.drive.VolumeLabel()) + "  " + SizeText(e);
+        } else {
+            line += "  not ready";
+        }
+        fe.Pump(milliseconds(0));
+        fe.Print(line);
+    }
+    return kExitDone;
+}
+
+int RunEstimate(CFrontEnd& fe)
+{
+    int status = fe.OpenDrives();
+    if (status >= 0) return status;
+    CRecoveryEngine& e = fe.Engine();
+    fe.StartWorker(fe.ChosenDrive());
+    if (!fe.WaitSourceReady()) {
+        fe.StopWorker();
+        fe.Error("drive " + std::to_string(fe.ChosenDrive()) + ": Drive Not Ready");
+        return kExitCouldNot;
+    }
+    e.probeSizeRequested.store(true);
+    fe.PumpUntil([&] { return !e.probeSizeRequested.load() || !fe.WorkerRunning(); }, kEstimateWait);
+    bool done = !e.probeSizeRequested.load();
+    fe.StopWorker();
+    if (!done) {
+        fe.Error("the size probe did not finish");
+        return kExitCouldNot;
+    }
+    fe.Print(std::to_string(e.drive.estimatedLastLba.load()));
+    return kExitDone;
+}
+
+int RunEject(CFrontEnd& fe)
+{
+    int status = fe.OpenDrives();
+    if (status >= 0) return status;
+    CRecoveryEngine& e = fe.Engine();
+    fe.StartWorker(fe.ChosenDrive());
+    e.ejectRequested.store(true);
+    bool served = fe.PumpUntil([&] { return !e.ejectRequested.load(); }, kRequestWait);
+    fe.StopWorker();
+    std::string drive = "drive " + std::to_string(fe.ChosenDrive());
+    if (!served) {
+        fe.Error(drive + ": the eject request was not served");
+        return kExitCouldNot;
+    }
+    // The worker has ended: the drive is the main thread's again.
+    if (e.drive.DrvReady()) {
+        fe.Error(drive + ": the tray did not open (the disc is still ready)");
+        return kExitCouldNot;
+    }
+    fe.Print(drive + ": ejected, not ready");
+    return kExitDone;
+}
+
+int RunLoad(CFrontEnd& fe)
+{
+    int status = fe.OpenDrives();
+    if (status >= 0) return status;
+    CRecoveryEngine& e = fe.Engine();
+    fe.StartWorker(fe.ChosenDrive());
+    e.loadRequested.store(true);
+    bool served = fe.PumpUntil([&] { return !e.loadRequested.load(); }, kRequestWait);
+    fe.StopWorker();
+    std::string drive = "drive " + std::to_string(fe.ChosenDrive());
+    if (!served) {
+        fe.Error(drive + ": the load request was not served");
+        return kExitCouldNot;
+    }
+    // A closed tray takes a moment before the disc answers ready (real time:
+    // this is the front end waiting, not the engine).
+    bool ready = false;
+    for (int i = 0; i < kLoadReadyTries && !ready && !fe.Interrupted(); ++i) {
+        ready = e.drive.DrvReady();
+        if (!ready) std::this_thread::sleep_for(kLoadReadyStep);
+    }
+    if (!ready) {
+        fe.Error(drive + ": Drive Not Ready");
+        return kExitCouldNot;
+    }
+    e.drive.DrvCap();
+    e.drive.ReadVolumeLabel();
+    fe.Pump(milliseconds(0));
+    fe.Print(drive + ": ready  " + std::string(e.drive.VolumeLabel()) + "  " + SizeText(e));
+    return kExitDone;
+}
+
+int RunImport(CFrontEnd& fe)
+{
+    CRecoveryEngine& e = fe.Engine();
+    e.destFolder = FolderWithSeparator(fe.Opts().dest);
+    e.ImportMerge(fe.Opts().importFile.c_str());
+    fe.Pump(milliseconds(0));
+    return e.lastImportComplete ? kExitDone : kExitCouldNot;
+}
+
+int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
+{
+    if (options.command == Command::Help) {
+        std::fputs(UsageText().c_str(), io.out);
+        return kExitDone;
+    }
+    if (options.command == Command::Demo) return RunDemo(options, io);
+    CFrontEnd fe(options, io, manager);
+    switch (options.command) {
+    case Command::Drives: return RunDrives(fe);
+    case Command::Estimate: return RunEstimate(fe);
+    case Command::Eject: return RunEject(fe);
+    case Command::Load: return RunLoad(fe);
+    case Command::Copy: return RunCopyCommand(fe);
+    case Command::Import: return RunImport(fe);
+    default: break;
+    }
+    fe.Error("no command given (see gleanor --help)");
+    return kExitUsage;
+}

@@ -1,0 +1,154 @@
+// `gleanor copy`: the dialog's Start, Pause and Force Size, played from the
+// command line.
+#include <filesystem>
+
+#include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/paths.h"
+#include "ui/core/channel.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kLoopWait{100};  // the dialog's polling step
+constexpr size_t kExtensionLength = 4;  // ".iso", ".flg", ".imp"
+constexpr size_t kDetailSize = 51;      // SizeBySource's detail: 50 characters and the NUL
+constexpr const char kVolumeModifiedCaption[] = "Volumesize Modified !";
+
+// Paths the engine would have to cut at 260 characters are refused up front.
+bool CheckPaths(CFrontEnd& fe, const std::string& dest)
+{
+    const Options& o = fe.Opts();
+    std::string image = ResolveImagePath(o.image, dest);
+    const std::string& longest = image.empty() ? dest : image;
+    if (longest.size() + kExtensionLength > size_t(rawio::kMaxPath)) {
+        fe.Error("the path " + longest + " is too long: image set paths hold at most 260 characters");
+        return false;
+    }
+    if (o.force == ForceSource::Flag) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(o.forceFlagPath, ec)) {
+            fe.Error("--force-size flag:" + o.forceFlagPath + ": no such flag file");
+            return false;
+        }
+        if (o.forceFlagPath.size() > size_t(rawio::kMaxPath)) {
+            fe.Error("--force-size flag:" + o.forceFlagPath + ": the path is longer than 260 characters");
+            return false;
+        }
+    }
+    return true;
+}
+
+// The flag file's folder as SizeBySource will set destFolder from it.
+std::string FolderOf(const std::string& path)
+{
+    size_t sep = path.rfind(rawio::kSep);
+    return sep == std::string::npos ? FolderWithSeparator("") : path.substr(0, sep + 1);
+}
+
+// OnForceSize with the dialog answered OK at once: the size from the chosen
+// source becomes the copy size. False when a flag file yields no size.
+bool ApplyForceSize(CFrontEnd& fe)
+{
+    CRecoveryEngine& e = fe.Engine();
+    const Options& o = fe.Opts();
+    bool wasForced = e.sizeForced.load();
+    e.sizeForced.store(true);  // as while the dialog is open
+    char detail[kDetailSize] = "";
+    uint32_t sectors = 0;
+    const char* source = "";
+    switch (o.force) {
+    case ForceSource::Drive:
+        sectors = e.SizeBySource(0, detail);
+        source = "Drive Reported";
+        break;
+    case ForceSource::Flag:
+        sectors = e.SizeBySource(1, detail);
+        source = "Existing Flagfile";
+        break;
+    case ForceSource::Estimate:
+        sectors = e.SizeBySource(2, detail);
+        source = "Estimated";
+        break;
+    case ForceSource::Sectors:
+        sectors = o.forceSectors;
+        source = "-- Free --";
+        break;
+    case ForceSource::None: return true;
+    }
+    if (o.force == ForceSource::Flag && sectors == 0) {
+        // The dialog would show 0 and let the user confirm it; asked for a
+        // flag file's size, a copy of 0 sectors is never what was meant.
+        e.sizeForced.store(wasForced);
+        fe.Error("--force-size flag:" + o.forceFlagPath +
+                 ": no sector count (the file is unreadable, too short, or its header check was declined)");
+        return false;
+    }
+    e.drive.SetCopySize(sectors);
+    e.sizeForced.store(true);
+    e.sourceChanged.store(true);
+    LogPrintf(0, "Disksize changed to \"%s\" (%u Sectors)", source, sectors);
+    return true;
+}
+
+// Watches the copy to its end; the first Ctrl-C is the Pause button.
+void WatchCopy(CFrontEnd& fe)
+{
+    CRecoveryEngine& e = fe.Engine();
+    bool pauseSent = false;
+    auto start = std::chrono::steady_clock::now();
+    while (!fe.CopyEnded()) {
+        fe.Pump(kLoopWait);
+        if (pauseSent) continue;
+        bool overTime = fe.WallLimit().count() > 0 && std::chrono::steady_clock::now() - start > fe.WallLimit();
+        if (fe.Interrupted() || overTime) {
+            e.runRequested.store(false);
+            pauseSent = true;
+            fe.Display().Note(overTime ? "Pause: the time for this run is up"
+                                       : "Pause: the copy ends after the current request (Ctrl-C again quits at once)");
+        }
+    }
+}
+
+}  // namespace
+
+int RunCopyCommand(CFrontEnd& fe)
+{
+    const Options& o = fe.Opts();
+    std::string dest = FolderWithSeparator(o.dest);
+    if (!CheckPaths(fe, dest)) return kExitUsage;
+    int status = fe.OpenDrives();
+    if (status >= 0) return status;
+
+    CRecoveryEngine& e = fe.Engine();
+    // With a flag file as the size source, SizeBySource moves destFolder to
+    // that file's folder while the worker reads it for the free space; set
+    // to the same text beforehand, that write leaves it as it is.
+    e.destFolder = o.force == ForceSource::Flag ? FolderOf(PathWithFolder(o.forceFlagPath)) : dest;
+    progressMap.mapCells.store(kMapCellsMax);
+    progressMap.Clear();
+    if (o.force != ForceSource::None) fe.UserPrompt().SetImpliedAnswer(kVolumeModifiedCaption, kIdOk);
+    fe.Display().SetDestination(dest);
+    fe.Display().ShowBlock(true);
+
+    fe.StartWorker(fe.ChosenDrive());
+    bool ready = fe.WaitSourceReady();
+    if (fe.Interrupted()) {
+        fe.StopWorker();
+        fe.Display().Finish();
+        fe.Error("interrupted before the copy started");
+        return OUTCOME_USER_BREAK;
+    }
+    if (!ready) fe.Error("the disc did not become ready; the copy will say so");
+    if (ready && !ApplyForceSize(fe)) {
+        fe.StopWorker();
+        fe.Display().Finish();
+        return kExitCouldNot;
+    }
+    e.runRequested.store(true);  // Start
+    WatchCopy(fe);
+    fe.StopWorker();
+    fe.Display().Finish();
+    return fe.LastOutcome() >= 0 ? fe.LastOutcome() : kExitCouldNot;
+}

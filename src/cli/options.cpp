@@ -1,0 +1,357 @@
+#include "cli/options.h"
+
+#include <cstring>
+
+#include "platform/prompt.h"
+
+namespace {
+
+// Which commands accept an option: one bit per Command value.
+using CommandSet = unsigned;
+constexpr CommandSet Bit(Command c) { return 1u << unsigned(c); }
+constexpr CommandSet kDriveCommands = Bit(Command::Estimate) | Bit(Command::Eject) | Bit(Command::Load);
+constexpr CommandSet kSimCommands = Bit(Command::Drives) | kDriveCommands | Bit(Command::Copy);
+constexpr CommandSet kAllCommands = ~0u;
+
+constexpr uint64_t kMaxDriveIndex = 255;  // beyond any table; the count check comes later
+constexpr uint64_t kMaxSectors = 0xFFFFFFFFu;
+constexpr const char kFlagPrefix[] = "flag:";
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    CommandSet commands;
+    // Applies the value; false with *error set when it does not fit.
+    bool (*apply)(Options* o, const std::string& value, std::string* error);
+};
+
+bool Fail(std::string* error, const std::string& text)
+{
+    *error = text;
+    return false;
+}
+
+bool ApplySim(Options* o, const std::string& v, std::string* error)
+{
+    if (v.empty()) return Fail(error, "--sim needs a profile file");
+    o->sims.push_back(v);
+    return true;
+}
+
+bool ApplyDrive(Options* o, const std::string& v, std::string* error)
+{
+    uint64_t n;
+    if (!ParseDecimal(v.c_str(), kMaxDriveIndex, &n)) return Fail(error, "--drive: not a drive index: '" + v + "'");
+    o->drive = int(n);
+    return true;
+}
+
+bool ApplyLogLevel(Options* o, const std::string& v, std::string* error)
+{
+    uint64_t n;
+    if (!ParseDecimal(v.c_str(), kMaxLogLevel, &n)) return Fail(error, "--log-level: expected 0..4, got '" + v + "'");
+    o->logLevel = int(n);
+    o->logLevelSet = true;
+    return true;
+}
+
+bool ApplyDest(Options* o, const std::string& v, std::string* error)
+{
+    if (v.empty()) return Fail(error, "--dest needs a folder");
+    o->dest = v;
+    o->destSet = true;
+    return true;
+}
+
+bool ApplyImage(Options* o, const std::string& v, std::string* error)
+{
+    if (v.empty()) return Fail(error, "--image needs a file name");
+    o->image = v;
+    return true;
+}
+
+bool ApplyGiveUp(Options* o, const std::string& v, std::string* error)
+{
+    static const char* const kWords[kMaxGiveUpLevel + 1] = {"never", "10h", "1h", "10m", "1m"};
+    for (int level = 0; level <= kMaxGiveUpLevel; ++level) {
+        if (v == kWords[level]) {
+            o->giveUpLevel = level;
+            o->giveUpSet = true;
+            return true;
+        }
+    }
+    return Fail(error, "--give-up: expected never, 10h, 1h, 10m or 1m, got '" + v + "'");
+}
+
+bool ApplyFlagOnly(bool Options::*field, Options* o)
+{
+    o->*field = true;
+    return true;
+}
+
+bool ApplyCycleTray(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::cycleTray, o); }
+bool ApplyNoCooldown(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::noCooldown, o); }
+bool ApplyEject(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::ejectOnCompletion, o); }
+bool ApplyYes(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::yesToAll, o); }
+
+bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
+{
+    uint64_t n;
+    if (v == "drive") {
+        o->force = ForceSource::Drive;
+    } else if (v == "estimate") {
+        o->force = ForceSource::Estimate;
+    } else if (v.compare(0, std::strlen(kFlagPrefix), kFlagPrefix) == 0) {
+        o->forceFlagPath = v.substr(std::strlen(kFlagPrefix));
+        if (o->forceFlagPath.empty()) return Fail(error, "--force-size flag: needs the flag file's path");
+        o->force = ForceSource::Flag;
+    } else if (ParseDecimal(v.c_str(), kMaxSectors, &n)) {
+        o->force = ForceSource::Sectors;
+        o->forceSectors = uint32_t(n);
+    } else {
+        return Fail(error, "--force-size: expected drive, estimate, flag:PATH or a sector count (0..4294967295), got '" +
+                               v + "'");
+    }
+    return true;
+}
+
+bool ApplySimClock(Options* o, const std::string& v, std::string* error)
+{
+    if (v != "virtual") return Fail(error, "--sim-clock: the only clock is 'virtual', got '" + v + "'");
+    o->virtualClock = true;
+    return true;
+}
+
+bool ApplyAnswer(Options* o, const std::string& v, std::string* error)
+{
+    // Split at the last '=': a button word never holds one.
+    size_t eq = v.rfind('=');
+    if (eq == std::string::npos) return Fail(error, "--answer: expected 'CAPTION=BUTTON', got '" + v + "'");
+    QuestionAnswer a;
+    a.caption = v.substr(0, eq);
+    a.answer = AnswerFromWord(v.substr(eq + 1));
+    if (a.answer == kIdFailed)
+        return Fail(error, "--answer: the button must be yes, no, ok or cancel, got '" + v.substr(eq + 1) + "'");
+    bool known = false;
+    for (const std::string& c : KnownCaptions()) known = known || c == a.caption;
+    if (!known) {
+        std::string list;
+        for (const std::string& c : KnownCaptions()) list += (list.empty() ? "'" : ", '") + c + "'";
+        return Fail(error, "--answer: no question has the caption '" + a.caption + "' (captions: " + list + ")");
+    }
+    for (const QuestionAnswer& other : o->answers)
+        if (other.caption == a.caption) return Fail(error, "--answer: '" + a.caption + "' answered twice");
+    o->answers.push_back(a);
+    return true;
+}
+
+const OptionSpec kOptions[] = {
+    {"--sim", true, kSimCommands, ApplySim},
+    {"--drive", true, kDriveCommands | Bit(Command::Copy), ApplyDrive},
+    {"--log-level", true, kAllCommands, ApplyLogLevel},
+    {"--dest", true, Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
+    {"--image", true, Bit(Command::Copy), ApplyImage},
+    {"--give-up", true, Bit(Command::Copy), ApplyGiveUp},
+    {"--cycle-tray", false, Bit(Command::Copy), ApplyCycleTray},
+    {"--no-cooldown", false, Bit(Command::Copy), ApplyNoCooldown},
+    {"--eject", false, Bit(Command::Copy), ApplyEject},
+    {"--force-size", true, Bit(Command::Copy), ApplyForceSize},
+    {"--sim-clock", true, kSimCommands, ApplySimClock},
+    {"--answer", true, Bit(Command::Copy), ApplyAnswer},
+    {"--yes", false, Bit(Command::Copy), ApplyYes},
+};
+
+// Options that may be given more than once.
+bool Repeatable(const OptionSpec& spec)
+{
+    return spec.apply == ApplySim || spec.apply == ApplyAnswer;
+}
+
+const OptionSpec* FindOption(const std::string& name)
+{
+    for (const OptionSpec& spec : kOptions)
+        if (name == spec.name) return &spec;
+    return nullptr;
+}
+
+struct CommandWord {
+    const char* word;
+    Command command;
+};
+
+const CommandWord kCommands[] = {
+    {"drives", Command::Drives}, {"estimate", Command::Estimate}, {"eject", Command::Eject},
+    {"load", Command::Load},     {"copy", Command::Copy},         {"import", Command::Import},
+    {"demo", Command::Demo},     {"help", Command::Help},
+};
+
+Command CommandFromWord(const std::string& word)
+{
+    for (const CommandWord& c : kCommands)
+        if (word == c.word) return c.command;
+    return Command::None;
+}
+
+// One option as written: the spec and its value (split from "--name=value" or
+// taken from the next argument).
+struct GivenOption {
+    const OptionSpec* spec;
+    std::string value;
+};
+
+// First pass: sort argv into options and positional words, without knowing
+// the command yet (options may come before it).
+bool Tokenize(int argc, const char* const* argv, std::vector<GivenOption>* given, std::vector<std::string>* words,
+              bool* help, std::string* error)
+{
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] == nullptr) return Fail(error, "argument " + std::to_string(i) + " is missing");
+        std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            words->push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            *help = true;
+            continue;
+        }
+        size_t eq = arg.find('=');
+        std::string name = arg.substr(0, eq);
+        const OptionSpec* spec = FindOption(name);
+        if (spec == nullptr) return Fail(error, "unknown option '" + name + "' (see gleanor --help)");
+        GivenOption g{spec, ""};
+        if (!spec->takesValue) {
+            if (eq != std::string::npos) return Fail(error, name + " takes no value");
+        } else if (eq != std::string::npos) {
+            g.value = arg.substr(eq + 1);
+        } else if (i + 1 < argc && argv[i + 1] != nullptr) {
+            g.value = argv[++i];
+        } else {
+            return Fail(error, name + " needs a value");
+        }
+        given->push_back(g);
+    }
+    return true;
+}
+
+bool TakePositionals(Options* o, const std::vector<std::string>& words, std::string* error)
+{
+    // words[0] is the command itself.
+    size_t extra = words.size() - 1;
+    size_t allowed = (o->command == Command::Import || o->command == Command::Demo) ? 1 : 0;
+    if (extra > allowed) return Fail(error, std::string("unexpected argument '") + words[allowed + 1] + "'");
+    if (o->command == Command::Import) {
+        if (extra == 0) return Fail(error, "import needs the import file (gleanor import FILE.imp)");
+        if (words[1].empty()) return Fail(error, "import: the import file's name is empty");
+        o->importFile = words[1];
+    }
+    if (o->command == Command::Demo && extra == 1) {
+        if (words[1].empty()) return Fail(error, "demo: the folder's name is empty");
+        o->demoDir = words[1];
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseDecimal(const char* text, uint64_t max, uint64_t* value)
+{
+    if (text == nullptr || *text == '\0') return false;
+    uint64_t n = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        unsigned digit = unsigned(*p - '0');
+        if (n > (max - digit) / 10) return false;  // n * 10 + digit would pass max
+        n = n * 10 + digit;
+    }
+    *value = n;
+    return true;
+}
+
+const std::vector<std::string>& KnownCaptions()
+{
+    static const std::vector<std::string> captions = {
+        "Low Disk Space !",      "Failed Header Check!",  "Volumesize Modified !",
+        "Unexpected Sectorsize!", "Sectornumber Mismatch !",
+    };
+    return captions;
+}
+
+const char* CommandName(Command command)
+{
+    for (const CommandWord& c : kCommands)
+        if (c.command == command) return c.word;
+    return "";
+}
+
+bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::string* error)
+{
+    *options = Options();
+    error->clear();
+    if (argc < 1 || argv == nullptr) return Fail(error, "no arguments");
+
+    std::vector<GivenOption> given;
+    std::vector<std::string> words;
+    bool help = false;
+    bool ok = Tokenize(argc, argv, &given, &words, &help, error);
+    if (help) {
+        options->command = Command::Help;
+        error->clear();
+        return true;
+    }
+    if (!ok) return false;
+    if (words.empty()) return Fail(error, "no command given (see gleanor --help)");
+    options->command = CommandFromWord(words[0]);
+    if (options->command == Command::None) return Fail(error, "unknown command '" + words[0] + "' (see gleanor --help)");
+    if (options->command == Command::Help) return true;
+
+    for (const GivenOption& g : given) {
+        if (!(g.spec->commands & Bit(options->command)))
+            return Fail(error, std::string(g.spec->name) + " is not an option of '" + words[0] + "'");
+        if (!Repeatable(*g.spec)) {
+            int count = 0;
+            for (const GivenOption& other : given) count += other.spec == g.spec;
+            if (count > 1) return Fail(error, std::string(g.spec->name) + " given more than once");
+        }
+        if (!g.spec->apply(options, g.value, error)) return false;
+    }
+    if (options->virtualClock && options->sims.empty())
+        return Fail(error, "--sim-clock virtual needs --sim (real drives keep real time)");
+    return TakePositionals(options, words, error);
+}
+
+std::string UsageText()
+{
+    return "Usage: gleanor COMMAND [OPTIONS]\n"
+           "\n"
+           "Commands:\n"
+           "  drives                 list the drives, marking the preselected one\n"
+           "  estimate               estimate the last readable sector of the disc\n"
+           "  eject | load           open | close the tray of the drive\n"
+           "  copy                   rescue the disc into an image set (pause with Ctrl-C)\n"
+           "  import FILE.imp        merge an import file into the image set in --dest\n"
+           "  demo [DIR]             rescue the bundled scratched disc (simulated) into DIR\n"
+           "\n"
+           "Options:\n"
+           "  --sim PROFILE          a simulated drive instead of real ones (repeatable)\n"
+           "  --sim-clock virtual    simulated time: hours of rescue run in seconds (with --sim)\n"
+           "  --drive N              the drive to use (default: the last one with a ready disc)\n"
+           "  --log-level 0..4       log lines up to this level on standard error (default 0)\n"
+           "  --dest DIR             destination folder (default: the current folder)\n"
+           "  --image PATH           image file, relative to --dest (default: the volume label .iso)\n"
+           "  --give-up never|10h|1h|10m|1m   give up after this long without a good read\n"
+           "  --cycle-tray           let drive care open and close the tray\n"
+           "  --no-cooldown          no long cooldown pauses\n"
+           "  --eject                open the tray when the copy has finished\n"
+           "  --force-size drive|estimate|flag:PATH|SECTORS   force the volume size\n"
+           "  --answer 'CAPTION=BUTTON'   answer one question (yes, no, ok, cancel; repeatable)\n"
+           "  --yes                  answer Yes or OK to every other question\n"
+           "\n"
+           "Exit status: 0 done, 1 could not, 64 usage error, 130 after a second Ctrl-C;\n"
+           "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...).\n";
+}

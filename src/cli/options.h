@@ -1,0 +1,66 @@
+// The command line of `gleanor`: commands, options and their strict parsing.
+//
+// The parser only turns argv into an Options record; it touches no drive, no
+// file and no global. It never crashes on any argv and names the first thing
+// that is wrong, so the caller can exit with the usage status.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class Command { None, Help, Drives, Estimate, Eject, Load, Copy, Import, Demo };
+
+// The four sources of a forced volume size, as the Force Volume Size dialog lists them.
+enum class ForceSource { None, Drive, Estimate, Flag, Sectors };
+
+struct QuestionAnswer {
+    std::string caption;  // one of KnownCaptions()
+    int answer = 0;       // kIdYes, kIdNo, kIdOk or kIdCancel
+};
+
+struct Options {
+    Command command = Command::None;
+    std::vector<std::string> sims;   // --sim PROFILE, one simulated device each
+    int drive = -1;                  // --drive N; -1: the preselected drive
+    int logLevel = 0;                // --log-level 0..4
+    bool logLevelSet = false;
+    std::string dest;                // --dest DIR
+    bool destSet = false;
+    std::string image;               // --image PATH
+    int giveUpLevel = 0;             // --give-up, as giveUpLevel 0..4
+    bool giveUpSet = false;
+    bool cycleTray = false;          // --cycle-tray
+    bool noCooldown = false;         // --no-cooldown
+    bool ejectOnCompletion = false;  // --eject
+    ForceSource force = ForceSource::None;
+    std::string forceFlagPath;       // --force-size flag:PATH
+    uint32_t forceSectors = 0;       // --force-size SECTORS
+    bool virtualClock = false;       // --sim-clock virtual
+    std::vector<QuestionAnswer> answers;  // --answer 'CAPTION=BUTTON'
+    bool yesToAll = false;           // --yes
+    std::string importFile;          // import FILE.imp
+    std::string demoDir;             // demo [DIR]
+};
+
+// Exit statuses of the program besides a copy's own outcome code (0..12).
+constexpr int kExitDone = 0;
+constexpr int kExitCouldNot = 1;
+constexpr int kExitUsage = 64;
+constexpr int kExitInterrupted = 130;
+
+constexpr int kMaxLogLevel = 4;
+constexpr int kMaxGiveUpLevel = 4;
+
+// True when argv made sense (Help included); otherwise *error says what is
+// wrong. argv[0] is the program's name; null entries are refused, not read.
+bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::string* error);
+
+// Strict decimal: digits only, at least one, no sign or blank, not above max.
+bool ParseDecimal(const char* text, uint64_t max, uint64_t* value);
+
+// The captions of the engine's questions, which --answer may name.
+const std::vector<std::string>& KnownCaptions();
+
+const char* CommandName(Command command);
+// The text of --help.
+std::string UsageText();
