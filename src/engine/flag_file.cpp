@@ -86,15 +86,6 @@ void FlagHeader::Decode(const uint8_t in[kFlagHeaderSize])
 
 namespace {
 
-// A header that says its sectors hold no bytes cannot describe an image: every
-// store would write nothing and still mark the sector read.
-bool RefuseEmptySectors(uint32_t sectorSize)
-{
-    if (sectorSize != 0) return false;
-    LogPrintf(0, "Unusable SectorSize %lu", (unsigned long)sectorSize);
-    return true;
-}
-
 // A new, empty or too short file: header and an all-missing bitmap from offset 0.
 bool CreateHeader(CRecoveryEngine& e)
 {
@@ -119,7 +110,6 @@ bool CreateHeader(CRecoveryEngine& e)
             return false;
         }
     }
-    if (RefuseEmptySectors(header.sectorSize)) return false;
     header.checksum -= header.Sum();
     uint8_t raw[kFlagHeaderSize];
     header.Encode(raw);
@@ -162,7 +152,6 @@ bool TestHeader(CRecoveryEngine& e, const uint8_t raw[kFlagHeaderSize])
             return false;
         }
     }
-    if (RefuseEmptySectors(header.sectorSize)) return false;
     if (header.sectorSize == drive.BlockLength()) return true;
     std::snprintf(text, sizeof text, "Forcing %lu Byte Sectors !  ", (unsigned long)header.sectorSize);
     if (Ask(mb::kOkCancel | mb::kIconWarning, "Unexpected Sectorsize!", text) == kIdCancel) {
