@@ -90,6 +90,7 @@ uint8_t CFakeAspi::Execute(aspi::SRB_ExecSCSICmd& srb)
         uint32_t lba = BigEndian32(cdb + 2);
         uint32_t count = uint32_t(cdb[7]) << 8 | cdb[8];
         Log("READ " + std::to_string(lba) + " " + std::to_string(count));
+        if (readDelayUs) Clock().SleepUs(readDelayUs);
         bool ok = discReady && uint64_t(count) * blockLength <= srb.SRB_BufLen;
         for (uint32_t i = 0; ok && i < count; ++i) ok = lba + i <= lastLba && readable(lba + i);
         if (!ok) {

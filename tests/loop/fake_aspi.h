@@ -35,7 +35,8 @@ public:
     std::atomic<bool> trayOpen{false};
     std::atomic<uint32_t> lastLba{999};  // READ CAPACITY's answer
     uint32_t blockLength = 2048;
-    uint32_t errorMs = 0;  // virtual time a failed read costs
+    uint32_t errorMs = 0;  // time a failed read costs
+    std::atomic<uint32_t> readDelayUs{0};  // time every read takes
 
 private:
     uint8_t Execute(aspi::SRB_ExecSCSICmd& srb);
