@@ -119,6 +119,8 @@ bool CreateHeader(CRecoveryEngine& e)
 }
 
 // An existing header: checksum, sector count, forced size, sector size, in this order.
+// Only an explicit OK goes ahead past a question: a box that could not be
+// shown counts as Cancel, never as consent.
 bool TestHeader(CRecoveryEngine& e, const uint8_t raw[kFlagHeaderSize])
 {
     FlagHeader& header = e.header;
@@ -147,14 +149,14 @@ bool TestHeader(CRecoveryEngine& e, const uint8_t raw[kFlagHeaderSize])
     if (copySize != reported) {
         std::snprintf(text, sizeof text, "Sectors set to:\t%lu\nBut drive reports:\t%lu\nDo You really want to continue ?",
                       (unsigned long)copySize, (unsigned long)reported);
-        if (Ask(mb::kOkCancel | mb::kIconWarning, "Volumesize Modified !", text) == kIdCancel) {
+        if (Ask(mb::kOkCancel | mb::kIconWarning, "Volumesize Modified !", text) != kIdOk) {
             LogPrintf(0, "Canceled Modified Sectornumber");
             return false;
         }
     }
     if (header.sectorSize == drive.BlockLength()) return true;
     std::snprintf(text, sizeof text, "Forcing %lu Byte Sectors !  ", (unsigned long)header.sectorSize);
-    if (Ask(mb::kOkCancel | mb::kIconWarning, "Unexpected Sectorsize!", text) == kIdCancel) {
+    if (Ask(mb::kOkCancel | mb::kIconWarning, "Unexpected Sectorsize!", text) != kIdOk) {
         LogPrintf(0, "Canceled on ForceSectorSize");
         return false;
     }

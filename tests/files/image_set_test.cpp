@@ -109,12 +109,10 @@ TEST_F(ImageSetTest, ExportAppendsRecordsWhoseHeadsSumToZero)
     EXPECT_FALSE(engine.imageFile.IsOpen());
 }
 
+// Given a destination that cannot be queried, then the free space is 0, so the
+// copy asks about low space instead of going on blindly.
 TEST_F(ImageSetTest, FreeSpaceOfAMissingFolderIsZero)
 {
-    engine.destFolder = dir.Path();
-    uint64_t bytes = 0;
-    ASSERT_TRUE(rawio::FreeBytes(dir.Path().c_str(), &bytes));
-    EXPECT_EQ(uint32_t(bytes >> 20), engine.GetFreeMB());
     engine.destFolder = dir.File("gone" + kS);
     EXPECT_EQ(0u, engine.GetFreeMB());
 }
