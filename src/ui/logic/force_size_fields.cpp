@@ -32,9 +32,11 @@ bool CForceSizeFields::ChooseSource(int index, const SourceQuery& query)
         detail.clear();
         sectors = query(index, &detail);
     } else {
-        master = MasterEdit::Sectors;
         editsEnabled = true;
     }
+    // The dialog shows the new value in both fields next. Were the megabytes
+    // field still the master, that update would round the value to whole MB.
+    master = MasterEdit::Sectors;
     if (index >= 0 && index < kSourceCount) sourceText = kSourceNames[index];
     return editsEnabled;
 }

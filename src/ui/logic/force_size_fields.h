@@ -41,7 +41,7 @@ public:
     std::string MegabytesText() const { return SizeText(sectors / kSectorsPerMB); }
 
     // A new source choice. Returns whether the edits are enabled afterwards
-    // (only for "-- Free --", which also makes the sectors field the master).
+    // (only for "-- Free --"). Every choice makes the sectors field the master.
     // For sources 0..2 sectors and the detail come from `query`.
     bool ChooseSource(int index, const SourceQuery& query);
 
