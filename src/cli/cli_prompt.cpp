@@ -75,8 +75,8 @@ std::string SafeFileName(const std::string& name)
     return safe;
 }
 
-CCliPrompt::CCliPrompt(CDisplay& display, PromptSetup setup, LineReader reader)
-    : display_(display), setup_(std::move(setup)), reader_(std::move(reader))
+CCliPrompt::CCliPrompt(CDisplay& display, PromptSetup setup, LineReader reader, std::function<void()> showPending)
+    : display_(display), setup_(std::move(setup)), reader_(std::move(reader)), showPending_(std::move(showPending))
 {
 }
 
@@ -103,6 +103,7 @@ int CCliPrompt::MessageBox(const char* textIn, const char* captionIn, unsigned t
     std::string text = textIn ? textIn : "";
     std::string caption = captionIn ? captionIn : "";
     std::vector<int> buttons = ButtonsOf(type);
+    if (showPending_) showPending_();
 
     if (buttons.size() == 1) {  // a message, not a question
         display_.BeginQuestion(caption, text, "");

@@ -41,7 +41,9 @@ public:
     // Reads one line of the user's answer; false at end of input or when cancelled.
     using LineReader = std::function<bool(std::string* line)>;
 
-    CCliPrompt(CDisplay& display, PromptSetup setup, LineReader reader);
+    // `showPending` brings the log up to date before a box is shown, so that
+    // the lines that led to a question stand above it.
+    CCliPrompt(CDisplay& display, PromptSetup setup, LineReader reader, std::function<void()> showPending = nullptr);
 
     int MessageBox(const char* text, const char* caption, unsigned type) override;
     bool ChooseFile(const FileChoice& choice, std::string* path) override;
@@ -58,6 +60,7 @@ private:
     PromptSetup setup_;
     std::vector<QuestionAnswer> implied_;
     LineReader reader_;
+    std::function<void()> showPending_;
 };
 
 // Reads a line from `in` (a terminal), giving up when `cancelled` turns true;

@@ -19,6 +19,7 @@ constexpr milliseconds kSourceReadyWait{30000};
 constexpr uint64_t kSourceReadyWaitVirtualUs = 30ull * 1000 * 1000;
 constexpr milliseconds kWorkerEndWait{60000};
 constexpr milliseconds kWorkerStartWait{60000};
+constexpr milliseconds kShowPendingWait{1000};
 constexpr const char kExitLinePrefix[] = "Exit 0x";
 
 // The outcome code of a copy's closing line "Exit 0x%x: %s"; -1 for other lines.
@@ -62,9 +63,11 @@ CFrontEnd::CFrontEnd(const Options& options, const CliIo& io, IAspiManager* mana
       manager_(manager),
       engine_(std::make_unique<CRecoveryEngine>())
 {
-    prompt_ = std::make_unique<CCliPrompt>(display_, MakePromptSetup(), [this](std::string* line) {
-        return ReadTerminalLine(io_.in, line, [this] { return Interrupted(); });
-    });
+    mainThread_ = std::this_thread::get_id();
+    prompt_ = std::make_unique<CCliPrompt>(
+        display_, MakePromptSetup(),
+        [this](std::string* line) { return ReadTerminalLine(io_.in, line, [this] { return Interrupted(); }); },
+        [this] { ShowPendingBeforeQuestion(); });
     InstallGlobals();
 }
 
@@ -205,11 +208,26 @@ void CFrontEnd::Pump(milliseconds wait)
 {
     QueuedMessage m;
     if (poster_.Next(&m, wait)) {
+        std::lock_guard<std::mutex> guard(dispatchLock_);
         Dispatch(m);
         // Whatever else is queued is shown now; the next wait starts afresh.
         while (poster_.Next(&m, milliseconds(0))) Dispatch(m);
     }
     display_.Refresh(CDisplay::Clock::now());
+}
+
+void CFrontEnd::ShowPendingBeforeQuestion()
+{
+    if (std::this_thread::get_id() == mainThread_) {
+        Pump(milliseconds(0));
+        return;
+    }
+    // The worker asks: let the main thread show what is queued (bounded, in
+    // case it is busy elsewhere), then wait for the message it is showing.
+    auto end = std::chrono::steady_clock::now() + kShowPendingWait;
+    while (poster_.Pending() > 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(milliseconds(1));
+    std::lock_guard<std::mutex> guard(dispatchLock_);
 }
 
 void CFrontEnd::Dispatch(const QueuedMessage& m)

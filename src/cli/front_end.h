@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 
 #include "aspi/sim/sim_drive.h"
@@ -81,6 +83,7 @@ public:
 
 private:
     void Dispatch(const QueuedMessage& m);
+    void ShowPendingBeforeQuestion();
     void InstallGlobals();
     PromptSetup MakePromptSetup() const;
 
@@ -88,6 +91,8 @@ private:
     CliIo io_;
     CDisplay display_;
     CQueuePoster poster_;
+    std::mutex dispatchLock_;  // held while the main thread shows a message
+    std::thread::id mainThread_;
     std::unique_ptr<CCliPrompt> prompt_;
     CVirtualClock virtualClock_;
     bool useVirtualClock_ = false;

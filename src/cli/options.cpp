@@ -266,7 +266,7 @@ bool ParseDecimal(const char* text, uint64_t max, uint64_t* value)
     for (const char* p = text; *p; ++p) {
         if (*p < '0' || *p > '9') return false;
         unsigned digit = unsigned(*p - '0');
-        if (n > (max - digit) / 10) return false;  // n * 10 + digit would pass max
+        if (digit > max || n > (max - digit) / 10) return false;  // n * 10 + digit would pass max
         n = n * 10 + digit;
     }
     *value = n;
