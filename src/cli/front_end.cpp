@@ -246,7 +246,6 @@ void CFrontEnd::Dispatch(const QueuedMessage& m)
             display_.Status(m.wParam, m.text);
         break;
     case UM_ENGINE_STATE:
-        if (m.wParam == ENGINE_SOURCE_READY || m.wParam == ENGINE_SOURCE_NOT_READY) lastSourceState_ = m.wParam;
         if (m.wParam == ENGINE_SOURCE_READY) sourceReadySeen_ = true;
         if (m.wParam == ENGINE_COPYING) copyingSeen_ = true;
         if ((m.wParam == ENGINE_IDLE || m.wParam == ENGINE_SHUTDOWN) && copyingSeen_) idleAfterCopySeen_ = true;
@@ -258,13 +257,16 @@ void CFrontEnd::Dispatch(const QueuedMessage& m)
 bool CFrontEnd::WaitSourceReady()
 {
     uint64_t virtualStart = virtualClock_.Micros();
+    // Any READY counts, as it enables the dialog's Start: under the virtual
+    // clock the idle cycles spin, and a disc may be gone again by the time
+    // the queue is read; the copy then ends with "Drive Not Ready" itself.
     PumpUntil(
         [&] {
-            if (lastSourceState_ == ENGINE_SOURCE_READY || Interrupted() || workerDone_.load()) return true;
+            if (sourceReadySeen_ || Interrupted() || workerDone_.load()) return true;
             // A simulated drive lives in simulated time: 30 s of it is as long
             // as a real drive is given, however fast the idle cycles spin.
             return useVirtualClock_ && virtualClock_.Micros() - virtualStart >= kSourceReadyWaitVirtualUs;
         },
         kSourceReadyWait);
-    return lastSourceState_ == ENGINE_SOURCE_READY;
+    return sourceReadySeen_;
 }

@@ -106,7 +106,6 @@ private:
     bool workerStarted_ = false;
     int chosen_ = 0;
     int lastOutcome_ = -1;
-    unsigned lastSourceState_ = ENGINE_SOURCE_NOT_READY;
     bool sourceReadySeen_ = false;
     bool copyingSeen_ = false;
     bool idleAfterCopySeen_ = false;

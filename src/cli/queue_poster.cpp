@@ -1,5 +1,7 @@
 #include "cli/queue_poster.h"
 
+CQueuePoster::CQueuePoster(size_t room) : roomLimit_(room ? room : 1), drainer_(std::this_thread::get_id()) {}
+
 void CQueuePoster::Post(unsigned msg, unsigned wParam, const char* text)
 {
     QueuedMessage m;
@@ -7,7 +9,9 @@ void CQueuePoster::Post(unsigned msg, unsigned wParam, const char* text)
     m.wParam = wParam;
     if (text) m.text = text;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::mutex> guard(lock_);
+        if (queue_.size() >= roomLimit_ && std::this_thread::get_id() != drainer_)
+            room_.wait_for(guard, kMaxSenderWait, [this] { return queue_.size() < roomLimit_; });
         queue_.push_back(std::move(m));
     }
     ready_.notify_one();
@@ -23,6 +27,7 @@ bool CQueuePoster::Next(QueuedMessage* out, std::chrono::milliseconds timeout)
     if (queue_.empty()) return false;
     *out = std::move(queue_.front());
     queue_.pop_front();
+    if (queue_.size() < roomLimit_) room_.notify_all();
     return true;
 }
 

@@ -157,6 +157,32 @@ TEST(QueuePoster, KeepsEveryTextInOrderHoweverFarBehind)
     EXPECT_FALSE(q.Next(&m, std::chrono::milliseconds(0)));
 }
 
+TEST(QueuePoster, AFastSenderWaitsForRoomAndLosesNothing)
+{
+    constexpr size_t kRoom = 50;
+    CQueuePoster q(kRoom);
+    // The draining thread itself is never held up by its own queue.
+    for (int i = 0; i < 200; ++i) q.Post(1025, 0, "own");
+    QueuedMessage m;
+    while (q.Next(&m, std::chrono::milliseconds(0))) {
+    }
+    std::thread sender([&] {
+        for (int i = 0; i < 2000; ++i) q.Post(1025, 0, std::to_string(i).c_str());
+    });
+    size_t most = 0;
+    int expected = 0;
+    while (expected < 2000) {
+        most = std::max(most, q.Pending());
+        if (!q.Next(&m, std::chrono::seconds(5))) break;
+        EXPECT_EQ(std::to_string(expected), m.text);
+        ++expected;
+        if (expected % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a slow terminal
+    }
+    sender.join();
+    EXPECT_EQ(2000, expected);
+    EXPECT_LE(most, kRoom);
+}
+
 TEST(QueuePoster, WaitEndsWhenAMessageArrivesOrOnWake)
 {
     CQueuePoster q;
