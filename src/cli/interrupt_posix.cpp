@@ -32,6 +32,9 @@ void InstallInterruptHandler()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;  // stdio and the queue's waits go on undisturbed
     sigaction(SIGINT, &action, nullptr);
+    // A reader of our output that goes away (`| head`) must not end a rescue
+    // halfway; the output is lost, the copy goes on.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 int InterruptCount() { return interrupts.load(); }

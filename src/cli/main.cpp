@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     }
     CliIo io;
     io.terminal = IsTerminal(stderr);
-    io.interactive = IsTerminal(stdin);
+    io.interactive = IsTerminal(stdin) && io.terminal;  // the question must be seen to be answered
     io.columns = io.terminal ? TerminalColumns(stderr) : 0;
     InstallInterruptHandler();
     return RunGleanor(options, io);
