@@ -21,6 +21,9 @@ namespace {
 
 constexpr DWORD kDefaultWaitMs = 10000;
 constexpr size_t kMaxArgs = 6;
+// A click is posted, so what it changes shows a moment later: expectations
+// about a control's state are met when they hold within this time.
+constexpr DWORD kSettleMs = 2000;
 constexpr DWORD kPollMs = 50;
 constexpr int kLogListId = 1016;
 constexpr int kMessageTextId = 0xFFFF;
@@ -107,6 +110,20 @@ bool CmdAnswer(Context& c, const Args& a)
     return true;
 }
 
+// The first window of class `cls` below `parent`, at any depth (the name
+// field sits in a combo box inside an extended combo box).
+HWND FindDescendant(HWND parent, const wchar_t* cls)
+{
+    for (HWND child = FindWindowExW(parent, nullptr, nullptr, nullptr); child;
+         child = FindWindowExW(parent, child, nullptr, nullptr)) {
+        wchar_t name[64] = L"";
+        GetClassNameW(child, name, 64);
+        if (lstrcmpiW(name, cls) == 0) return child;
+        if (HWND inner = FindDescendant(child, cls)) return inner;
+    }
+    return nullptr;
+}
+
 bool CmdOpenFile(Context& c, const Args& a)
 {
     // open-file CAPTION PATH [MS]: types the path into the Open dialog and confirms.
@@ -114,8 +131,12 @@ bool CmdOpenFile(Context& c, const Args& a)
     if (!dialog) return Fail(c, "no file dialog \"" + a[1] + "\"");
     Settle(dialog);
     HWND name = nullptr;
-    if (HWND combo = GetDlgItem(dialog, kOpenNameCombo)) name = FindWindowExW(combo, nullptr, L"Edit", nullptr);
-    if (!name) name = GetDlgItem(dialog, kOpenNameEdit);
+    // The dialog's title comes before its controls: wait for the name field.
+    WaitFor(kDefaultWaitMs, [&] {
+        if (HWND combo = GetDlgItem(dialog, kOpenNameCombo)) name = FindDescendant(combo, L"Edit");
+        if (!name) name = GetDlgItem(dialog, kOpenNameEdit);
+        return name != nullptr && IsWindowVisible(name);
+    });
     if (!name) return Fail(c, "file dialog has no name field");
     SetWindowTextTo(name, a[2]);
     if (!Click(GetDlgItem(dialog, IDOK))) return Fail(c, "file dialog's Open is not usable");
@@ -150,9 +171,11 @@ bool CmdRect(Context& c, const Args& a)
 bool CmdText(Context& c, const Args& a, bool exact)
 {
     HWND control = Control(c, a[1]);
-    Settle(c.current);
-    std::string text = WindowText(control);
-    bool ok = exact ? text == a[2] : text.find(a[2]) != std::string::npos;
+    std::string text;
+    bool ok = WaitFor(kSettleMs, [&] {
+        text = WindowText(control);
+        return exact ? text == a[2] : text.find(a[2]) != std::string::npos;
+    });
     return ok || Fail(c, "control " + a[1] + " reads \"" + text + "\"");
 }
 
@@ -165,6 +188,15 @@ bool CmdEnabled(Context& c, const Args& a, bool wanted, DWORD ms)
         return (IsWindowEnabled(control) != 0) == wanted;
     });
     return ok || Fail(c, "control " + a[1] + (wanted ? " is disabled" : " is enabled"));
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM)
+{
+    wchar_t cls[64] = L"";
+    GetClassNameW(child, cls, 64);
+    std::printf("%p id %d parent %p class %ls text \"%s\"\n", (void*)child, GetDlgCtrlID(child), (void*)GetParent(child),
+                cls, WindowText(child).c_str());
+    return TRUE;
 }
 
 bool Run(Context& c, const Args& a)
@@ -187,26 +219,35 @@ bool Run(Context& c, const Args& a)
         return WaitFor(WaitArg(a, 3), [&] { return WindowText(control).find(a[2]) != std::string::npos; }) ||
                Fail(c, "control " + a[1] + " reads \"" + WindowText(control) + "\"");
     }
+    if (cmd == "wait-change") {
+        // wait-change ID [MS]: the control's text changes from what it reads now.
+        HWND control = Control(c, a[1]);
+        std::string before = WindowText(control);
+        return WaitFor(WaitArg(a, 2), [&] { return WindowText(control) != before; }) ||
+               Fail(c, "control " + a[1] + " stays \"" + before + "\"");
+    }
     if (cmd == "title-has" || cmd == "wait-title") {
         DWORD ms = cmd == "title-has" ? 0 : WaitArg(a, 2);
         return WaitFor(ms, [&] { return WindowText(c.current).find(a[1]) != std::string::npos; }) ||
                Fail(c, "title is \"" + WindowText(c.current) + "\"");
     }
     if (cmd == "click") return Click(Control(c, a[1])) || Fail(c, "control " + a[1] + " cannot be clicked");
-    if (cmd == "enabled") return CmdEnabled(c, a, true, 0);
-    if (cmd == "disabled") return CmdEnabled(c, a, false, 0);
+    if (cmd == "enabled") return CmdEnabled(c, a, true, kSettleMs);
+    if (cmd == "disabled") return CmdEnabled(c, a, false, kSettleMs);
     if (cmd == "wait-enabled") return CmdEnabled(c, a, true, WaitArg(a, 2));
     if (cmd == "wait-disabled") return CmdEnabled(c, a, false, WaitArg(a, 2));
     if (cmd == "checked") {
-        bool on = IsChecked(Control(c, a[1]));
-        return on == (Number(a[2]) != 0) || Fail(c, "box " + a[1] + (on ? " is ticked" : " is clear"));
+        HWND box = Control(c, a[1]);
+        bool wanted = Number(a[2]) != 0;
+        return WaitFor(kSettleMs, [&] { return IsChecked(box) == wanted; }) ||
+               Fail(c, "box " + a[1] + (wanted ? " is clear" : " is ticked"));
     }
     if (cmd == "tick") {
         HWND box = Control(c, a[1]);
         if (IsChecked(box) == (Number(a[2]) != 0)) return true;
         if (!Click(box)) return Fail(c, "box " + a[1] + " cannot be clicked");
-        Settle(c.current);
-        return IsChecked(box) == (Number(a[2]) != 0) || Fail(c, "box " + a[1] + " did not change");
+        return WaitFor(kSettleMs, [&] { return IsChecked(box) == (Number(a[2]) != 0); }) ||
+               Fail(c, "box " + a[1] + " did not change");
     }
     if (cmd == "choose") return ChooseComboEntry(Control(c, a[1]), Number(a[2])) || Fail(c, "cannot choose");
     if (cmd == "combo") {
@@ -261,6 +302,12 @@ bool Run(Context& c, const Args& a)
     if (cmd == "settext") return SetWindowTextTo(Control(c, a[1]), a[2]);
     if (cmd == "focus") return SendMessageW(Control(c, a[1]), WM_SETFOCUS, 0, 0), true;
     if (cmd == "rect") return CmdRect(c, a);
+    if (cmd == "children") {
+        // children CAPTION: lists the window's descendants (for writing scripts).
+        HWND w = WaitTopWindow(a[1], false, WaitArg(a, 2));
+        EnumChildWindows(w, PrintChild, 0);
+        return w != nullptr || Fail(c, "no window");
+    }
     if (cmd == "print") {
         std::printf("%s\n", WindowText(Control(c, a[1])).c_str());
         return true;
