@@ -83,3 +83,24 @@ data[pvd + 40:pvd + 72] = label.encode().ljust(32)
 open(path, "wb").write(data)
 PY
 }
+
+# write_ini FOLDER [RECORD-HEX] [EXTRA-LINE]: the settings file beside the program,
+# with the keys of the user wine runs as.
+write_ini() {
+  local user; user="$(id -un)"
+  {
+    printf '[Gleanor]\r\n%sFolder=%s\r\n' "$user" "$1"
+    [ -n "${2:-}" ] && printf '%sSetting=%s\r\n' "$user" "$2"
+    [ -n "${3:-}" ] && printf '%s\r\n' "$3"
+  } >"$DIR/Gleanor.ini"
+}
+
+# record LEVEL CYCLE COOLDOWN EJECT: the 8-byte settings record as the INI holds it.
+record() {
+  python3 -c "
+import sys
+b = bytes([$1 & 255, ($1 >> 8) & 255, ($1 >> 16) & 255, ($1 >> 24) & 255, $2, $3, $4, 0])
+print(''.join('%02X' % x for x in b) + '%02X' % (sum(b) % 256))"
+}
+
+image_set() { python3 "$HERE/make_image_set.py" "$@"; }

@@ -136,3 +136,346 @@ EOT
   check "image equals the disc where read" python3 "$HERE/check_image.py" "$DIR/out/DAMAGED.iso" "$DIR/out/DAMAGED.flg" \
     "$DIR/disc.bin" --missing 4000-4019 --min-read 5900
 }
+
+# Settings restored from an INI the test writes: folder, options, and the
+# level rules (a saved level above Verbose comes back as Verbose; a
+# "DebugLevel" key wins; a damaged record gives the defaults). Exit writes them.
+scenario_settings_restored_and_saved() {
+  new_scenario settings_restored_and_saved
+  profile clean "label CLEAN" "sectors 500"
+  local dest; dest="$(winpath "$DIR/out")\\"
+  write_ini "$dest" "$(record 4 1 0 1)"
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+text $DEST "$dest"
+checked $CYCLE 1
+checked $COOLDOWN 0
+checked $EJECT_DONE 1
+checked $SHUTDOWN 0
+text $LEVEL Verbose
+click $LEVEL_UP
+text $LEVEL Detail
+click $LEVEL_UP
+click $LEVEL_UP
+text $LEVEL Debug
+click $LEVEL_UP
+text $LEVEL Debug
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program || return 1
+  check "level 4 and the options saved" grep -q "Setting=$(record 4 1 0 1)" "$DIR/Gleanor.ini" || return 1
+  check "folder saved" grep -qF "Folder=$dest" "$DIR/Gleanor.ini" || return 1
+
+  # "DebugLevel" set by hand wins over the record.
+  printf 'DebugLevel=3\r\n' >>"$DIR/Gleanor.ini"
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+text $LEVEL Detail+
+click $LEVEL_DOWN
+click $LEVEL_DOWN
+click $LEVEL_DOWN
+click $LEVEL_DOWN
+text $LEVEL Normal
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program || return 1
+  check "DebugLevel never written back" test "$(grep -c DebugLevel "$DIR/Gleanor.ini")" = 1 || return 1
+
+  # A record whose checksum no longer matches: the defaults apply.
+  local rec; rec="$(record 1 1 0 1)"
+  write_ini "$dest" "${rec%??}00"  # the byte sum is 03
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+checked $CYCLE 0
+checked $COOLDOWN 1
+checked $EJECT_DONE 0
+text $LEVEL Normal
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program
+}
+
+# The About box from the system menu, and the read-me dialog opened from it.
+scenario_about_and_readme() {
+  new_scenario about_and_readme
+  profile clean "label CLEAN" "sectors 500"
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+sysmenu 16
+use "About Gleanor"
+text 1052 "Send Email: gleanor@example.org"
+click 1017
+use "Gleanor ReadMe"
+lines 1045 156
+line 1045 1 "=                    GLEANOR  Version 1.6                ="
+line 1045 155 " "
+click 1
+gone "Gleanor ReadMe"
+use "About Gleanor"
+click 1
+gone "About Gleanor"
+use-main
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program
+}
+
+# A finished copy with "Shutdown" ticked (and "Eject" clear) reaches the
+# power-off seam, saves the settings and ends the program; the tray stays shut.
+scenario_shutdown_on_completion() {
+  new_scenario shutdown_on_completion
+  make_disc "$DIR/disc.bin" 800 CLEAN
+  profile clean "sectors 800" "image disc.bin"
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+wait-enabled $START 10000
+tick $SHUTDOWN 1
+click $START
+open-file Open "$(winpath "$DIR/out/CLEAN.iso")" 20000
+gone "Gleanor 1.6" 60000
+EOT
+  stop_program 40 || { echo "    program did not end"; return 1; }
+  check "power-off seam reached" grep -q "power-off requested" "$DIR/poweroff.txt" || return 1
+  check "settings saved" grep -q "Setting=" "$DIR/Gleanor.ini" || return 1
+  check "no eject" bash -c "! grep -q '1B 00 00 00 02 00' '$DIR/trace.txt'" || return 1
+  check "image complete" python3 "$HERE/check_image.py" "$DIR/out/CLEAN.iso" "$DIR/out/CLEAN.flg" "$DIR/disc.bin" \
+    --min-read 800 || return 1
+  # "Shutdown" starts cleared again.
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+checked $SHUTDOWN 0
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program
+}
+
+# The questions of a copy's start, answered both ways where they have two.
+scenario_copy_questions() {
+  new_scenario copy_questions
+  make_disc "$DIR/disc.bin" 1000 QUEST
+  profile q "sectors 1000" "image disc.bin"
+  # Low space: a disc larger than the free space of the destination.
+  local free_mb; free_mb=$(df -Pm "$DIR/out" | awk 'NR==2 {print $4}')
+  profile huge "label HUGE" "sectors $(( (free_mb + 300) * 512 ))"
+  profile odd "label ODD" "sectors 1000" "block_length 2352"
+  # An image set made with another size, and one with a damaged header.
+  image_set "$DIR/out/MISMATCH.flg" 1234 --image "$DIR/disc.bin" "$DIR/out/MISMATCH.iso"
+  image_set "$DIR/out/DAMAGEDHDR.flg" 1000 --missing 0-999 --bad-checksum --image "$DIR/disc.bin" "$DIR/out/DAMAGEDHDR.iso"
+  local out; out="$(winpath "$DIR/out")"
+  start_program q huge odd
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+choose $SOURCE 1
+wait-text 1030 HUGE 10000
+wait-enabled $START 10000
+click $START
+open-file Open "$out\\HUGE.iso" 20000
+answer "Low Disk Space !" no "Continue anyway ?"
+wait-log "Exit 0xa: Abort LowDiskSpace" 10000
+wait-enabled $START 10000
+click $START
+open-file Open "$out\\HUGE.iso" 20000
+answer "Low Disk Space !" yes "Continue anyway ?"
+wait-enabled $PAUSE 20000
+click $PAUSE
+wait-log "User Break" 20000
+wait-enabled $START 10000
+
+choose $SOURCE 0
+wait-text 1030 QUEST 10000
+wait-enabled $START 10000
+click $START
+open-file Open "$out\\MISMATCH.iso" 20000
+answer "Sectornumber Mismatch !" ok "Expected sectors:"
+wait-log "Sectornumber Mismatch" 10000
+wait-log "Exit 0x9: CheckHeader *.flg" 10000
+wait-enabled $START 10000
+click $START
+open-file Open "$out\\DAMAGEDHDR.iso" 20000
+answer "Failed Header Check!" no "Ignore Checksum Error ?"
+wait-log "Fail Header Check *.flg" 10000
+wait-enabled $START 10000
+click $START
+open-file Open "$out\\DAMAGEDHDR.iso" 20000
+answer "Failed Header Check!" yes "Ignore Checksum Error ?"
+wait-log "Exit 0x0: Ok" 60000
+wait-enabled $EXIT 10000
+
+choose $SOURCE 2
+wait-text 1030 ODD 10000
+wait-enabled $START 10000
+click $START
+open-file Open "$out\\ODD.iso" 20000
+answer "Unexpected Sectorsize!" cancel "Force 2048 Byte Sectors ?"
+wait-log "Cancel on ForceSectorSize" 10000
+wait-enabled $START 10000
+click $START
+open-file Open "$out\\ODD.iso" 20000
+answer "Unexpected Sectorsize!" yes "Force 2048 Byte Sectors ?"
+wait-log "Force SectorSize 2048" 10000
+wait-enabled $EXIT 60000
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program
+  check "damaged header copy completed" python3 "$HERE/check_image.py" "$DIR/out/DAMAGEDHDR.iso" \
+    "$DIR/out/DAMAGEDHDR.flg" "$DIR/disc.bin" --min-read 1000
+}
+
+# Force Size with each source: the drive's value, a flag file's (good and
+# damaged header), the estimate and a typed value; Cancel changes nothing.
+scenario_force_size_sources() {
+  new_scenario force_size_sources
+  profile disc "label FORCE" "sectors 3000" "capacity 2999"
+  image_set "$DIR/out/OTHER.flg" 2500 --missing 0-2499
+  image_set "$DIR/out/BROKEN.flg" 2600 --missing 0-2599 --bad-checksum
+  local out; out="$(winpath "$DIR/out")"
+  write_ini "$out\\"
+  start_program disc
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+wait-enabled $FORCE 10000
+click $FORCE
+use "Force Volume Size" 10000
+combo 1054 4 0
+text 1056 2999
+text 1057 5
+disabled 1056
+disabled 1057
+text 1058 ""
+click 1
+gone "Force Volume Size"
+use-main
+wait-log "Disksize changed to \"Drive Reported\" (2999 Sectors)" 5000
+
+click $FORCE
+use "Force Volume Size" 10000
+choose 1054 1
+open-file Open "$out\\OTHER.flg" 20000
+text 1056 2500
+text 1057 4
+text 1058 OTHER.flg
+choose 1054 1
+open-file Open "$out\\BROKEN.flg" 20000
+answer "Failed Header Check!" no "Ignore Checksum Error ?"
+text 1056 0
+text 1058 ""
+choose 1054 1
+open-file Open "$out\\BROKEN.flg" 20000
+answer "Failed Header Check!" yes
+text 1056 2600
+text 1058 BROKEN.flg
+choose 1054 1
+cancel-window Open 20000
+text 1056 2999
+text 1058 ""
+choose 1054 2
+text 1056 2999 
+choose 1054 3
+enabled 1056
+enabled 1057
+focus 1057
+settext 1057 700
+text 1056 358400
+focus 1056
+settext 1056 1234567
+text 1057 2411
+click 2
+gone "Force Volume Size"
+use-main
+log-lacks "1234567"
+
+click $FORCE
+use "Force Volume Size" 10000
+choose 1054 3
+focus 1056
+settext 1056 2800
+click 1
+gone "Force Volume Size"
+use-main
+wait-log "Disksize changed to \"-- Free --\" (2800 Sectors)" 5000
+wait-text 1030 "FORCE" 5000
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program
+}
+
+# Two machines: a copy given only the flag file collects the missing sectors
+# into an import file; "Import File" on the first machine's image set merges it.
+scenario_import_from_export() {
+  new_scenario import_from_export
+  make_disc "$DIR/disc.bin" 2000 TWOMACH
+  profile disc "sectors 2000" "image disc.bin"
+  mkdir -p "$DIR/first" "$DIR/second"
+  image_set "$DIR/first/TWOMACH.flg" 2000 --missing 300-499 --missing 1700-1749 \
+    --image "$DIR/disc.bin" "$DIR/first/TWOMACH.iso"
+  cp "$DIR/first/TWOMACH.flg" "$DIR/second/"
+  local first second; first="$(winpath "$DIR/first")"; second="$(winpath "$DIR/second")"
+  write_ini "$second\\"
+  start_program disc
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+wait-enabled $START 10000
+click $START
+open-file Open "$second\\TWOMACH.iso" 20000
+wait-log "Exit 0x0: Ok" 60000
+wait-enabled $EXIT 10000
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program || return 1
+  check "export made an import file and no image" test -s "$DIR/second/TWOMACH.imp" -a ! -e "$DIR/second/TWOMACH.iso" \
+    || return 1
+  write_ini "$first\\"
+  start_program disc
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+text $DEST "$first\\"
+click $IMPORT
+open-file Open "$second\\TWOMACH.imp" 20000
+wait-log "250 Sectors imported" 30000
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program || return 1
+  check "merged image complete" python3 "$HERE/check_image.py" "$DIR/first/TWOMACH.iso" "$DIR/first/TWOMACH.flg" \
+    "$DIR/disc.bin" --min-read 2000
+}
+
+# The progress bar's colours in a screenshot of its canvas during a copy:
+# visited cells dark blue, cells with a read error red.
+scenario_progress_bar_colours() {
+  new_scenario progress_bar_colours
+  make_disc "$DIR/disc.bin" 6000 COLOURS
+  profile disc "sectors 6000" "image disc.bin" "bad 1500-1899" "sector_us 1000" "error_ms 50"
+  SIM_CLOCK=real start_program disc
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+wait-enabled $START 10000
+tick $COOLDOWN 0
+click $START
+open-file Open "$(winpath "$DIR/out/COLOURS.iso")" 20000
+wait-text 1027 "Errors:" 20000
+wait-change 1027 30000
+sleep 1500
+rect 1046 "$(winpath "$DIR/canvas.txt")"
+EOT
+  read -r l t r b <"$DIR/canvas.txt"
+  xwd -root -silent | convert xwd:- -crop "$((r - l))x$((b - t))+$l+$t" +repage "$DIR/canvas.png"
+  convert "$DIR/canvas.png" -format %c histogram:info:- >"$DIR/colours.txt"
+  check "dark blue cells" grep -qi '#00007F' "$DIR/colours.txt" || return 1
+  check "red cells" grep -qi '#FF0000' "$DIR/colours.txt" || return 1
+  check "white read position" grep -qi '#FFFFFF' "$DIR/colours.txt"
+}
