@@ -1,5 +1,6 @@
 // The commands other than copy and demo: drives, estimate, eject, load, import,
 // and the dispatch behind main().
+#include <filesystem>
 #include <thread>
 
 #include "cli/commands.h"
@@ -139,6 +140,13 @@ int RunLoad(CFrontEnd& fe)
 int RunImport(CFrontEnd& fe)
 {
     CRecoveryEngine& e = fe.Engine();
+    // The dialog's file choice accepts only an existing file; the merge would
+    // otherwise create an empty image before it finds the import file missing.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(fe.Opts().importFile, ec)) {
+        fe.Error(fe.Opts().importFile + ": no such import file");
+        return kExitCouldNot;
+    }
     e.destFolder = FolderWithSeparator(fe.Opts().dest);
     e.ImportMerge(fe.Opts().importFile.c_str());
     fe.Pump(milliseconds(0));

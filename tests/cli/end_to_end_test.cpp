@@ -222,6 +222,13 @@ TEST_F(EndToEnd, ImportRoundTripFromASecondMachine)
     EXPECT_EQ(2999u, check.headerRead);
     EXPECT_TRUE(check.headerValid);
 
+    // A missing import file, beside a flag file without its image (machine
+    // B's folder): refused before anything opens, so no empty image appears.
+    ChildRun noImport = Gleanor({"import", dir.File("T/gone/TWOPC.imp"), "--dest", destB});
+    EXPECT_EQ(1, noImport.status);
+    EXPECT_TRUE(Has(noImport.err, "no such import file")) << noImport.err;
+    EXPECT_FALSE(std::filesystem::exists(destB + "TWOPC.iso"));
+
     // A merge that cannot start (no flag file beside the image) exits 1.
     ChildRun noFlag = Gleanor({"import", dir.File("T/TWOPC.imp"), "--dest", dir.File("T")});
     EXPECT_EQ(1, noFlag.status);
