@@ -81,7 +81,6 @@ uint32_t CRecordingManager::SendASPI32Command(void* srb)
 uint32_t CRecordingManager::AnswerAdapter(aspi::SRB_HAInquiry& srb)
 {
     ++hostAdapterInquiries;
-    if (logScan) log.push_back("hainquiry " + std::to_string(srb.SRB_HaId));
     FakeAdapter adapter;
     if (auto it = adapters.find(srb.SRB_HaId); it != adapters.end()) adapter = it->second;
     CopyText(srb.HA_ManagerId, adapter.managerId, sizeof srb.HA_ManagerId);
@@ -93,7 +92,6 @@ uint32_t CRecordingManager::AnswerAdapter(aspi::SRB_HAInquiry& srb)
 uint32_t CRecordingManager::AnswerDeviceType(aspi::SRB_GDEVBlock& srb)
 {
     ++deviceTypeRequests[srb.SRB_HaId];
-    if (logScan) log.push_back("devtype " + AddressText(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun));
     auto it = devices_.find(Address{srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun});
     if (it == devices_.end()) {
         srb.SRB_Status = aspi::SS_NO_DEVICE;
@@ -106,29 +104,33 @@ uint32_t CRecordingManager::AnswerDeviceType(aspi::SRB_GDEVBlock& srb)
 
 void CRecordingManager::Check(const aspi::SRB_ExecSCSICmd& srb)
 {
-    std::string what = Hex(srb.CDBByte, srb.SRB_CDBLen) + ": ";
-    if (srb.SRB_SenseLen != aspi::SENSE_LEN) problems.push_back(what + "sense length");
-    if (!(srb.SRB_Flags & aspi::SRB_EVENT_NOTIFY) || srb.SRB_PostProc == nullptr)
-        problems.push_back(what + "no completion event");
-    if ((srb.SRB_BufLen == 0) != (srb.SRB_BufPointer == nullptr)) problems.push_back(what + "buffer");
+    auto problem = [&](const char* what) { problems.push_back(Hex(srb.CDBByte, srb.SRB_CDBLen) + ": " + what); };
+    if (srb.SRB_SenseLen != aspi::SENSE_LEN) problem("sense length");
+    if (!(srb.SRB_Flags & aspi::SRB_EVENT_NOTIFY) || srb.SRB_PostProc == nullptr) problem("no completion event");
+    if ((srb.SRB_BufLen == 0) != (srb.SRB_BufPointer == nullptr)) problem("buffer");
     uint8_t expectedLength = srb.CDBByte[0] < 0x20 ? 6 : 10;
-    if (srb.SRB_CDBLen != expectedLength) problems.push_back(what + "CDB length");
+    if (srb.SRB_CDBLen != expectedLength) problem("CDB length");
     for (int i = srb.SRB_CDBLen; i < 16; ++i)
-        if (srb.CDBByte[i] != 0) problems.push_back(what + "stale CDB byte");
-    if (srb.SRB_Status != 0 || srb.SRB_HaStat != 0 || srb.SRB_TargStat != 0) problems.push_back(what + "not cleared");
+        if (srb.CDBByte[i] != 0) problem("stale CDB byte");
+    if (srb.SRB_Status != 0 || srb.SRB_HaStat != 0 || srb.SRB_TargStat != 0) problem("not cleared");
 }
 
 uint32_t CRecordingManager::AnswerExec(aspi::SRB_ExecSCSICmd& srb)
 {
     ++execCount;
     Check(srb);
+    if (!record) return Complete(srb);
     char head[16];
     std::snprintf(head, sizeof head, " %02X %u ", srb.SRB_Flags, unsigned(srb.SRB_BufLen));
     std::string line = "exec " + AddressText(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun) + head +
                        Hex(srb.CDBByte, srb.SRB_CDBLen);
     if (stampTime) line += " @" + std::to_string(TickCount());
     log.push_back(line);
+    return Complete(srb);
+}
 
+uint32_t CRecordingManager::Complete(aspi::SRB_ExecSCSICmd& srb)
+{
     uint8_t status = aspi::SS_NO_DEVICE;
     auto it = devices_.find(Address{srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun});
     if (it != devices_.end()) status = Execute(it->second, srb);

@@ -52,7 +52,7 @@ public:
     bool completeLater = false;
     // Append "@<tick>" (the process clock) to each executed command's line.
     bool stampTime = false;
-    bool logScan = false;  // record HA inquiries and device type requests too
+    bool record = true;    // false: answer without writing the log (nothing allocated)
 
     std::vector<std::string> log;       // "exec 0:1:3 48 56 12 00 00 00 38 00", "timeout 0:1:3 10 30", ...
     std::vector<std::string> problems;  // record fields that a real manager would reject
@@ -66,6 +66,7 @@ private:
     uint32_t AnswerAdapter(aspi::SRB_HAInquiry& srb);
     uint32_t AnswerDeviceType(aspi::SRB_GDEVBlock& srb);
     uint32_t AnswerExec(aspi::SRB_ExecSCSICmd& srb);
+    uint32_t Complete(aspi::SRB_ExecSCSICmd& srb);
     uint8_t Execute(FakeDevice& device, aspi::SRB_ExecSCSICmd& srb);
     void Check(const aspi::SRB_ExecSCSICmd& srb);
 
