@@ -219,6 +219,19 @@ bool Run(Context& c, const Args& a)
         return WaitFor(WaitArg(a, 3), [&] { return WindowText(control).find(a[2]) != std::string::npos; }) ||
                Fail(c, "control " + a[1] + " reads \"" + WindowText(control) + "\"");
     }
+    if (cmd == "wait-number") {
+        // wait-number ID MIN [MS]: the number at the end of the control's text reaches MIN.
+        HWND control = Control(c, a[1]);
+        auto value = [&] {
+            std::string t = WindowText(control);
+            size_t end = t.find_last_of("0123456789");
+            if (end == std::string::npos) return -1L;
+            size_t begin = t.find_last_not_of("0123456789", end);
+            return std::strtol(t.c_str() + (begin == std::string::npos ? 0 : begin + 1), nullptr, 10);
+        };
+        return WaitFor(WaitArg(a, 3), [&] { return value() >= Number(a[2]); }) ||
+               Fail(c, "control " + a[1] + " reads \"" + WindowText(control) + "\"");
+    }
     if (cmd == "wait-change") {
         // wait-change ID [MS]: the control's text changes from what it reads now.
         HWND control = Control(c, a[1]);

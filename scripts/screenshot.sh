@@ -1,0 +1,42 @@
+#!/bin/bash
+# Takes a screenshot of Gleanor.exe's main dialog during a copy of the demo's
+# scratched simulated disc, under Xvfb and wine, into docs/screenshot.png.
+#
+#   scripts/screenshot.sh BUILD_WIN_DIR [OUTPUT.png]
+set -eu
+BUILD="$(cd "${1:?usage: screenshot.sh BUILD_WIN_DIR [OUTPUT.png]}" && pwd)"
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+OUTPUT="${2:-$ROOT/docs/screenshot.png}"
+
+if [ -z "${GLEANOR_SHOT_UNDER_XVFB:-}" ]; then
+  export GLEANOR_SHOT_UNDER_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$BUILD" "$OUTPUT"
+fi
+
+export WINEDEBUG=-all LC_ALL=C WINEDLLOVERRIDES="mscoree,mshtml=;wnaspi32=n"
+HERE="$ROOT/tests/wine"
+WORK="$BUILD/screenshot"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+ROBOT_RUNS=0
+. "$HERE/lib.sh"
+make_prefix
+new_scenario shot
+cp "$ROOT/examples/scratched.sim" "$DIR/"
+
+# A wine virtual desktop draws the window's caption; the robot starts a copy.
+list="$(winpath "$DIR/scratched.sim")"
+( cd "$DIR" && GLEANOR_SIM="$list" GLEANOR_SIM_CLOCK=real exec wine explorer /desktop=Gleanor,640x480 \
+    "$DIR/Gleanor.exe" >"$DIR/program.log" 2>&1 ) &
+robot <<EOT
+main "Gleanor 1.6" 30000
+wait-enabled 1017 20000
+click 1037
+click 1017
+open-file Open "$(winpath "$DIR/out/HOLIDAY_2009.iso")" 20000
+wait-title "% HOLIDAY_2009" 20000
+sleep 8000
+EOT
+xwd -root -silent | convert xwd:- -crop 640x480+0+0 +repage "$OUTPUT"
+wineserver -k
+echo "screenshot: $OUTPUT"
