@@ -2,6 +2,7 @@
 // request sizes, the map, give-up and the questions about free space.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -183,6 +184,19 @@ TEST_F(RunCopyTest, FilesThatWillNotOpen)
     EXPECT_EQ(OUTCOME_FOPEN, e.RunCopy());
     EXPECT_EQ("Exit 0x2: FOpen *.Iso", fe.poster.LogLines().back());
     EXPECT_TRUE(Reads().empty());
+}
+
+// The word and a file name of 260 characters do not fit the 256-character
+// file line: the line is cut, never written beyond.
+TEST_F(RunCopyTest, FileLineOfAnOverlongNameIsCut)
+{
+    fe.prompt.ChooseFileAnswer(std::string(300, 'x'));  // no folder: the whole path is the name
+    EXPECT_EQ(OUTCOME_FOPEN, e.RunCopy());
+    auto lines = fe.poster.LogLines();
+    auto line = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Create x", 0) == 0; });
+    ASSERT_NE(lines.end(), line);
+    EXPECT_EQ(std::string("Create ") + std::string(92, 'x'), *line);
+    EXPECT_FALSE(FileExists(std::string(255, 'x')));
 }
 
 // A header that does not fit the disc ends the copy and stays on disk as it was.
