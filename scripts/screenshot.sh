@@ -21,14 +21,16 @@ mkdir -p "$WORK"
 ROBOT_RUNS=0
 . "$HERE/lib.sh"
 make_prefix
+# Every program of the prefix in one virtual desktop, which draws captions.
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f >/dev/null 2>&1
+wineserver -w
 new_scenario shot
 cp "$ROOT/examples/scratched.sim" "$DIR/"
 
-# A wine virtual desktop draws the window's caption; the robot starts a copy.
-list="$(winpath "$DIR/scratched.sim")"
-( cd "$DIR" && GLEANOR_SIM="$list" GLEANOR_SIM_CLOCK=real exec wine explorer /desktop=Gleanor,640x480 \
-    "$DIR/Gleanor.exe" >"$DIR/program.log" 2>&1 ) &
-robot <<EOT
+# The robot starts a copy of the scratched disc.
+SIM_CLOCK=real start_program scratched
+robot <<EOT || { echo "screenshot: the robot failed"; exit 1; }
 main "Gleanor 1.6" 30000
 wait-enabled 1017 20000
 click 1037
@@ -37,6 +39,7 @@ open-file Open "$(winpath "$DIR/out/HOLIDAY_2009.iso")" 20000
 wait-title "% HOLIDAY_2009" 20000
 sleep 8000
 EOT
-xwd -root -silent | convert xwd:- -crop 640x480+0+0 +repage "$OUTPUT"
+# The dialog fills the top left of the desktop.
+xwd -root -silent | convert xwd:- -crop 468x344+0+0 +repage "$OUTPUT"
 wineserver -k
 echo "screenshot: $OUTPUT"

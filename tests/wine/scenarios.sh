@@ -337,7 +337,8 @@ EOT
 # damaged header), the estimate and a typed value; Cancel changes nothing.
 scenario_force_size_sources() {
   new_scenario force_size_sources
-  profile disc "label FORCE" "sectors 3000" "capacity 2999"
+  # The drive reports far too small a size; the estimate finds the real one.
+  profile disc "label FORCE" "sectors 3000" "capacity 999"
   image_set "$DIR/out/OTHER.flg" 2500 --missing 0-2499
   image_set "$DIR/out/BROKEN.flg" 2600 --missing 0-2599 --bad-checksum
   local out; out="$(winpath "$DIR/out")"
@@ -349,8 +350,8 @@ wait-enabled $FORCE 10000
 click $FORCE
 use "Force Volume Size" 10000
 combo 1054 4 0
-text 1056 2999
-text 1057 5
+text 1056 999
+text 1057 1
 disabled 1056
 disabled 1057
 text 1058 ""
@@ -359,7 +360,7 @@ gone "Force Volume Size"
 use-main
 wait-log "Disksize changed to" 5000
 log-has "Drive Reported"
-log-has "(2999 Sectors)"
+log-has "(999 Sectors)"
 
 click $FORCE
 use "Force Volume Size" 10000
@@ -380,10 +381,11 @@ text 1056 2600
 text 1058 BROKEN.flg
 choose 1054 1
 cancel-window Open 20000
-text 1056 2999
+text 1056 999
 text 1058 ""
 choose 1054 2
-text 1056 2999 
+text 1056 2999
+text 1057 5
 choose 1054 3
 enabled 1056
 enabled 1057
@@ -475,9 +477,11 @@ wait-number 1022 2500 30000
 rect 1046 "$(winpath "$DIR/canvas.txt")"
 EOT
   read -r l t r b < <(tr -d '\r' <"$DIR/canvas.txt")
-  xwd -root -silent | convert xwd:- -crop "$((r - l))x$((b - t))+$l+$t" +repage "$DIR/canvas.png"
+  # The bar proper: the canvas without its frame and margin (3, 3, 2, 4).
+  xwd -root -silent | convert xwd:- -crop "$((r - l - 5))x$((b - t - 7))+$((l + 3))+$((t + 3))" +repage "$DIR/canvas.png"
   convert "$DIR/canvas.png" -format %c histogram:info:- >"$DIR/colours.txt"
   check "dark blue cells" grep -qi '#00007F' "$DIR/colours.txt" || return 1
   check "red cells" grep -qi '#FF0000' "$DIR/colours.txt" || return 1
-  check "white read position" grep -qi '#FFFFFF' "$DIR/colours.txt"
+  check "white read position" grep -qi '#FFFFFF' "$DIR/colours.txt" || return 1
+  check "cells not yet visited in the face colour" test "$(wc -l <"$DIR/colours.txt")" = 4
 }
