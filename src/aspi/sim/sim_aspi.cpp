@@ -194,15 +194,20 @@ uint32_t CSimulatedAspi::GetSetTimeouts(void* srb)
     return s->SRB_Status = found ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
 }
 
+// With several devices a trace line says which one it is about.
+std::string CSimulatedAspi::TraceAddress(const aspi::SRB_ExecSCSICmd& s) const
+{
+    if (devices_.size() < 2) return "";
+    return "[0:" + std::to_string(s.SRB_Target) + ":" + std::to_string(s.SRB_Lun) + "] ";
+}
+
 uint32_t CSimulatedAspi::ExecScsi(void* srb)
 {
     auto* s = static_cast<aspi::SRB_ExecSCSICmd*>(srb);
     unsigned cdbLen = std::min<unsigned>(s->SRB_CDBLen, kMaxCdb);
-    std::string where;
-    if (devices_.size() > 1) where = "[0:" + std::to_string(s->SRB_Target) + ":" + std::to_string(s->SRB_Lun) + "] ";
     Device* d = Find(s->SRB_HaId, s->SRB_Target, s->SRB_Lun);
     if (!d) {
-        if (trace_) trace_->Line(where + CdbText(s->CDBByte, cdbLen) + " -> NO DEVICE");
+        if (trace_) trace_->Line(TraceAddress(*s) + CdbText(s->CDBByte, cdbLen) + " -> NO DEVICE");
         return s->SRB_Status = s->SRB_HaId != 0 ? aspi::SS_INVALID_HA : aspi::SS_NO_DEVICE;
     }
     SimResult r;
@@ -221,7 +226,7 @@ uint32_t CSimulatedAspi::ExecScsi(void* srb)
     if (r.waitUs) Clock().SleepUs(r.waitUs);
     if (r.waitMs) SleepMs(r.waitMs);
     Complete(s, r);
-    if (trace_) trace_->Line(where + CdbText(s->CDBByte, cdbLen) + " -> " + OutcomeText(r));
+    if (trace_) trace_->Line(TraceAddress(*s) + CdbText(s->CDBByte, cdbLen) + " -> " + OutcomeText(r));
     uint8_t status = s->SRB_Status;
     if ((s->SRB_Flags & aspi::SRB_EVENT_NOTIFY) && s->SRB_PostProc) {
         // The record belongs to the caller again once the event is signalled.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "drive/aspi_library.h"
+#include "drive/aspi_records.h"
 #include "platform/rawio.h"
 
 constexpr uint32_t kSimSectorSize = 2048;
@@ -79,7 +80,7 @@ public:
     // Commands executed so far by device k.
     uint64_t CommandCount(int device) const;
     // Appends one line per command to `path` ("" stops). The constructor
-    // starts it from GLEANOR_SIM_TRACE.
+    // starts it from GLEANOR_SIM_TRACE. Set up before commands are issued.
     void SetTraceFile(const std::string& path);
 
 private:
@@ -87,6 +88,7 @@ private:
     class Trace;
     Device* Find(uint8_t haId, uint8_t target, uint8_t lun) const;
     uint32_t ExecScsi(void* srb);
+    std::string TraceAddress(const aspi::SRB_ExecSCSICmd& s) const;
     uint32_t GetSetTimeouts(void* srb);
     std::vector<std::unique_ptr<Device>> devices_;
     std::unique_ptr<Trace> trace_;
