@@ -11,7 +11,7 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr milliseconds kRequestWait{60000};       // an eject or load request to be served
-constexpr milliseconds kEstimateWait{600000};     // a size probe: some 64 single-sector reads
+constexpr milliseconds kEstimateWait{3600000};    // a size probe: some 64 reads, each up to 15 s
 constexpr milliseconds kLoadReadyStep{250};       // the engine's ready-wait step ...
 constexpr int kLoadReadyTries = 120;              // ... for 30 s
 

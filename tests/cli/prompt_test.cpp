@@ -3,6 +3,9 @@
 // order; never by guessing.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <deque>
 
@@ -172,6 +175,34 @@ TEST(PromptAnswers, SafeFileNames)
     EXPECT_EQ("_", SafeFileName(""));
     EXPECT_EQ("x_y_z", SafeFileName("x:y\x01z"));
     EXPECT_EQ("..iso", SafeFileName("..iso"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TerminalLine, ReadsALineAndGivesUpWhenCancelled)
+{
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    FILE* in = fdopen(fds[0], "r");
+    ASSERT_NE(nullptr, in);
+    ASSERT_EQ(4, write(fds[1], "yes\n", 4));
+    std::string line;
+    ASSERT_TRUE(ReadTerminalLine(in, &line, nullptr));
+    EXPECT_EQ("yes", line);
+    // Nothing more typed: a Ctrl-C (the cancel test) ends the wait.
+    int polls = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReadTerminalLine(in, &line, [&] { return ++polls > 2; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // A last line without its newline still counts; after it, end of input is no answer.
+    ASSERT_EQ(2, write(fds[1], "no", 2));
+    close(fds[1]);
+    ASSERT_TRUE(ReadTerminalLine(in, &line, nullptr));
+    EXPECT_EQ("no", line);
+    EXPECT_FALSE(ReadTerminalLine(in, &line, nullptr));
+    std::fclose(in);
 }
 
 }  // namespace
