@@ -39,10 +39,21 @@ wait-disabled $START 5000
 wait-text 1030 "Not Ready" 5000
 choose $SOURCE 1
 wait-enabled $START 5000
+# "Ej" opens the tray of the source drive, "Ld" closes it again.
+click 1013
+wait-text 1030 "Not Ready" 5000
+disabled $START
+click 1012
+wait-text 1030 READYDISC 10000
+wait-enabled $START 5000
+# "Clear" empties the log window; the next line is its first.
+click 1000
+lines $LOG 0
 click $EXIT
 gone "Gleanor 1.6" 10000
 EOT
   stop_program || { echo "    program did not end after Exit"; return 1; }
+  check "tray opened and closed" grep -q '1B 00 00 00 03 00' "$DIR/trace.txt" || return 1
   check "settings written" grep -q 'Folder=C:\\' "$DIR/Gleanor.ini"
 }
 
@@ -473,6 +484,13 @@ tick $COOLDOWN 0
 click $START
 open-file Open "$(winpath "$DIR/out/COLOURS.iso")" 20000
 wait-number 1027 1 30000
+# A higher level shows more of the running copy at once: its skips.
+log-lacks "Skipping"
+click $LEVEL_UP
+click $LEVEL_UP
+click $LEVEL_UP
+text $LEVEL Detail+
+wait-log "Skipping" 20000
 wait-number 1022 2500 30000
 rect 1046 "$(winpath "$DIR/canvas.txt")"
 EOT
