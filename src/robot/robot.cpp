@@ -312,6 +312,13 @@ bool Run(Context& c, const Args& a)
         PostMessageW(c.current, WM_KEYDOWN, vk, 1);
         return PostMessageW(c.current, WM_KEYUP, vk, 1) != 0;
     }
+    if (cmd == "alt-key") {
+        // alt-key VK: the key pressed with Alt held (bit 29 of lParam: the context code).
+        WPARAM vk = WPARAM(Number(a[1]));
+        constexpr LPARAM kAltDown = LPARAM(1) << 29;
+        PostMessageW(c.current, WM_SYSKEYDOWN, vk, kAltDown | 1);
+        return PostMessageW(c.current, WM_SYSKEYUP, vk, kAltDown | 1) != 0;
+    }
     if (cmd == "settext") return SetWindowTextTo(Control(c, a[1]), a[2]);
     if (cmd == "focus") return SendMessageW(Control(c, a[1]), WM_SETFOCUS, 0, 0), true;
     if (cmd == "rect") return CmdRect(c, a);

@@ -30,7 +30,7 @@ checked $SHUTDOWN 0
 # Esc, the close box and Alt+F4 leave the dialog open.
 key 27
 sysmenu 0xF060
-key 0x73
+alt-key 0x73
 sleep 500
 main "Gleanor 1.6" 1000
 # Choosing the drive without a disc: Start goes away.
