@@ -73,7 +73,7 @@ TEST_F(SgioExec, PassesCdbDirectionAndBufferAndKeepsTheNodeOpen)
     auto read = Read16At0();
     FakeReply inquiry36 = Good(20);
     inquiry36.data = {5, 0x80, 5, 0x32, 31};
-    os.replies = {Good(), Good(), inquiry36, Good(kReadBuffer / 2)};
+    os.replies = {Good(), Good(), inquiry36, Good()};
     EXPECT_EQ(aspi::SS_COMP, Send(tur));
     EXPECT_EQ(aspi::SS_COMP, Send(stop));
     EXPECT_EQ(aspi::SS_COMP, Send(inquiry));
@@ -88,55 +88,76 @@ TEST_F(SgioExec, PassesCdbDirectionAndBufferAndKeepsTheNodeOpen)
     EXPECT_EQ(Direction::FromDevice, os.requests[2].direction);
     EXPECT_EQ(56u, os.requests[2].dataLength);
     EXPECT_EQ((std::vector<uint8_t>{0x28, 0, 0, 0, 0, 0, 0, 0, 0x10, 0}), os.requests[3].cdb);
-    EXPECT_EQ(kReadBuffer, os.requests[3].dataLength);
+    EXPECT_EQ(kReadBuffer / 2, os.requests[3].dataLength);
     // Two scan opens, then one open per device for all its commands.
     EXPECT_EQ((std::vector<std::string>{"/dev/sg1", "/dev/sg2", "/dev/sg1", "/dev/sg2"}), os.opened);
 }
 
-// READ(10) gets a 64 KiB buffer whatever its block count: 16 blocks must
-// deliver 32 KiB, and one byte less is a failed read, never a sector.
-TEST_F(SgioExec, ShortDataInTransferIsAFailure)
+// READ(10) gets a 64 KiB buffer whatever its block count: the request asks
+// for the blocks only (16 blocks: 32 KiB), and one byte less than that is a
+// failed read, never a sector. INQUIRY data may be as short as it says.
+TEST_F(SgioExec, AsksForWhatTheCommandReadsAndFailsAShortTransfer)
 {
     struct Case {
         std::vector<uint8_t> cdb;
-        uint32_t length;
+        uint32_t buffer;
+        uint32_t asked;  // dxfer length of the SG_IO request
         int32_t resid;
         std::vector<uint8_t> data;
         uint32_t expected;
     };
+    const std::vector<uint8_t> read16 = {0x28, 0, 0, 0, 0, 0, 0, 0, 0x10, 0};
+    const std::vector<uint8_t> read1 = {0x28, 0, 0, 0, 0, 0, 0, 0, 0x01, 0};
+    const std::vector<uint8_t> read64 = {0x28, 0, 0, 0, 0, 0, 0, 0, 0x40, 0};  // more than the buffer holds
+    const std::vector<uint8_t> read12 = {0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0};
+    const std::vector<uint8_t> capacity = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> inquiry = {0x12, 0, 0, 0, 0x38, 0};
+    const std::vector<uint8_t> other = {0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 0x20, 0};
     const std::vector<uint8_t> inquiry36 = {5, 0x80, 5, 0x32, 31};
     const std::vector<uint8_t> inquiryClaims56 = {5, 0x80, 5, 0x32, 51};
     const std::vector<Case> cases = {
-        {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x10, 0}, kReadBuffer, 32768, {}, aspi::SS_COMP},
-        {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x10, 0}, kReadBuffer, 32769, {}, aspi::SS_ERR},
-        {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x01, 0}, kReadBuffer, kReadBuffer - 2048, {}, aspi::SS_COMP},
-        {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x01, 0}, kReadBuffer, kReadBuffer, {}, aspi::SS_ERR},
-        {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x40, 0}, kReadBuffer, 0, {}, aspi::SS_COMP},  // more than the buffer holds
-        {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x40, 0}, kReadBuffer, 1, {}, aspi::SS_ERR},
-        {{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, 0, {}, aspi::SS_COMP},
-        {{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, 4, {}, aspi::SS_ERR},
-        {{0x12, 0, 0, 0, 0x38, 0}, 56, 20, inquiry36, aspi::SS_COMP},        // as long as it says
-        {{0x12, 0, 0, 0, 0x38, 0}, 56, 20, inquiryClaims56, aspi::SS_ERR},   // shorter than it says
-        {{0x12, 0, 0, 0, 0x38, 0}, 56, 52, inquiry36, aspi::SS_ERR},         // not even the header
-        {{0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 0x20, 0}, 32, 2, {}, aspi::SS_ERR},  // others: all of the buffer
-        {{0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 0x20, 0}, 32, 0, {}, aspi::SS_COMP},
+        {read16, kReadBuffer, 32768, 0, {}, aspi::SS_COMP},
+        {read16, kReadBuffer, 32768, 1, {}, aspi::SS_ERR},
+        {read16, kReadBuffer, 32768, -5, {}, aspi::SS_COMP},  // a negative residue moved it all
+        {read1, kReadBuffer, 2048, 0, {}, aspi::SS_COMP},
+        {read1, kReadBuffer, 2048, 2048, {}, aspi::SS_ERR},
+        {read64, kReadBuffer, kReadBuffer, 0, {}, aspi::SS_COMP},
+        {read64, kReadBuffer, kReadBuffer, 1, {}, aspi::SS_ERR},
+        {read12, kReadBuffer, 4096, 0, {}, aspi::SS_COMP},
+        {read12, kReadBuffer, 4096, 2048, {}, aspi::SS_ERR},
+        {capacity, 8, 8, 0, {}, aspi::SS_COMP},
+        {capacity, 8, 8, 4, {}, aspi::SS_ERR},
+        {inquiry, 56, 56, 20, inquiry36, aspi::SS_COMP},        // as long as it says
+        {inquiry, 56, 56, 20, inquiryClaims56, aspi::SS_ERR},   // shorter than it says
+        {inquiry, 56, 56, 52, inquiry36, aspi::SS_ERR},         // not even the header
+        {other, 32, 32, 2, {}, aspi::SS_ERR},                   // others: all of the buffer
+        {other, 32, 32, 0, {}, aspi::SS_COMP},
     };
     for (const Case& c : cases) {
         aspi::SRB_ExecSCSICmd srb{};
         srb.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
         srb.SRB_Flags = 0x48;
-        srb.SRB_BufLen = c.length;
+        srb.SRB_BufLen = c.buffer;
         srb.SRB_BufPointer = buffer.data();
         srb.SRB_CDBLen = static_cast<uint8_t>(c.cdb.size());
         std::copy(c.cdb.begin(), c.cdb.end(), srb.CDBByte);
         FakeReply r = Good(c.resid);
         r.data = c.data;
         os.replies = {r};
-        SCOPED_TRACE(testing::Message() << "cdb " << int(c.cdb[0]) << " resid " << c.resid);
+        SCOPED_TRACE(testing::Message() << "cdb " << int(c.cdb[0]) << " asked " << c.asked << " resid " << c.resid);
         EXPECT_EQ(c.expected, Send(srb));
+        EXPECT_EQ(c.asked, os.requests.back().dataLength);
         EXPECT_EQ(c.expected, srb.SRB_Status);
         EXPECT_EQ(c.expected == aspi::SS_COMP ? aspi::HASTAT_OK : HASTAT_DO_DU, srb.SRB_HaStat);
     }
+}
+
+TEST_F(SgioExec, ReadOfNoBlocksMovesNothing)
+{
+    auto read0 = Record({0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x48, kReadBuffer);
+    EXPECT_EQ(aspi::SS_COMP, Send(read0));
+    EXPECT_EQ(Direction::None, os.requests.back().direction);
+    EXPECT_EQ(0u, os.requests.back().dataLength);
 }
 
 TEST_F(SgioExec, OnlyAllGoodStatusesComplete)
@@ -158,7 +179,7 @@ TEST_F(SgioExec, OnlyAllGoodStatusesComplete)
     };
     for (const Case& c : cases) {
         auto read = Read16At0();
-        FakeReply r = Good(kReadBuffer / 2);
+        FakeReply r = Good();
         r.status = c.status;
         r.hostStatus = c.host;
         r.driverStatus = c.driver;
@@ -205,7 +226,7 @@ TEST_F(SgioExec, CopiesSenseOnCheckCondition)
 
     auto good = Read16At0();
     std::memset(good.SenseArea, 0xAA, sizeof good.SenseArea);
-    os.replies = {Good(kReadBuffer / 2)};
+    os.replies = {Good()};
     EXPECT_EQ(aspi::SS_COMP, Send(good));
     EXPECT_EQ(0xAA, good.SenseArea[0]);
 }

@@ -4,6 +4,7 @@
 
 #include "aspi/sgio/sgio_aspi.h"
 #include "platform/event.h"
+#include "ui/core/channel.h"
 
 namespace sgio {
 
@@ -19,6 +20,11 @@ constexpr uint32_t kInquiryHeaderBytes = 5; // up to and including the additiona
 constexpr size_t kInquiryAdditionalLength = 4;
 constexpr size_t kHaUniqueMaxTargets = 3;   // HA_Unique byte: targets per adapter
 constexpr size_t kSenseBufferBytes = 32;    // what the OS may return; the record keeps fewer
+constexpr size_t kSenseKey = 2;             // fixed-format sense: key, ASC, ASCQ
+constexpr uint8_t kSenseKeyMask = 0x0F;
+constexpr size_t kSenseAsc = 12;
+constexpr size_t kSenseAscq = 13;
+constexpr int kTraceLevel = 4;              // "Debug", like the drive layer's failure lines
 
 uint32_t Be16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 uint32_t Be32(const uint8_t* p) { return (Be16(p) << 16) | Be16(p + 2); }
@@ -45,38 +51,69 @@ uint8_t HostStatusToAspi(uint16_t host, uint16_t driver)
 
 bool Matches(uint8_t wanted, uint8_t actual) { return wanted == kAspiWildcard || wanted == actual; }
 
+// Success only when the device, the adapter and the driver all report good
+// and a data transfer moved every byte the command asks for.
+uint8_t Judge(aspi::SRB_ExecSCSICmd& srb, const Transfer& t, const uint8_t* sense)
+{
+    if (t.status == aspi::STATUS_CHKCOND || (t.driverStatus & kDriverSense)) {
+        // As an ASPI manager does: the sense data lands in the record.
+        const size_t room = std::min<size_t>(srb.SRB_SenseLen, sizeof srb.SenseArea);
+        std::memset(srb.SenseArea, 0, room);
+        std::memcpy(srb.SenseArea, sense, std::min<size_t>(room, t.senseWritten));
+    }
+    if (t.status != aspi::STATUS_GOOD || t.hostStatus != kHostOk || t.driverStatus != kDriverOk)
+        return aspi::SS_ERR;
+    if (t.direction == Direction::None) return aspi::SS_COMP;
+
+    const uint32_t resid = static_cast<uint32_t>(std::clamp<int64_t>(t.resid, 0, t.dataLength));
+    const uint32_t moved = t.dataLength - resid;
+    const uint32_t need = t.direction == Direction::FromDevice
+                              ? RequiredInBytes(srb.CDBByte, t.data, moved, t.dataLength)
+                              : t.dataLength;
+    if (moved < need) {
+        srb.SRB_HaStat = HASTAT_DO_DU;
+        return aspi::SS_ERR;
+    }
+    return aspi::SS_COMP;
+}
+
 }  // namespace
 
-// A reply may legitimately be shorter than the buffer: READ(10) is given a
-// 64 KiB buffer whatever its block count, and INQUIRY data is as long as the
-// device says. What must have arrived is what the command asks for; a read
-// that delivered less leaves bytes of an earlier command in the buffer, and
-// those must never be taken for sectors.
-uint32_t RequiredInBytes(const uint8_t* cdb, uint8_t cdbLength, const uint8_t* data,
-                         uint32_t moved, uint32_t bufferLength)
+// The buffer may be larger than the reply: READ(10) is given a 64 KiB buffer
+// whatever its block count. The request asks for what the command asks for,
+// not for the buffer: an emulated adapter was seen to fill the whole buffer
+// from the disc and to report a meaningless residue when the two differ.
+uint32_t TransferLength(const uint8_t* cdb, uint8_t cdbLength, uint32_t bufferLength)
 {
-    uint64_t need = bufferLength;
+    uint64_t length = bufferLength;
     switch (cdb[0]) {
     case kOpRead10:
-        if (cdbLength >= 10) need = uint64_t{Be16(cdb + 7)} * kUserDataBytes;
+        if (cdbLength >= 10) length = uint64_t{Be16(cdb + 7)} * kUserDataBytes;
         break;
     case kOpRead12:
-        if (cdbLength >= 12) need = uint64_t{Be32(cdb + 6)} * kUserDataBytes;
+        if (cdbLength >= 12) length = uint64_t{Be32(cdb + 6)} * kUserDataBytes;
         break;
     case kOpReadCapacity10:
-        need = kReadCapacityBytes;
+        length = kReadCapacityBytes;
         break;
     case kOpInquiry:
-        if (cdbLength >= 6) {
-            uint64_t stated = kInquiryHeaderBytes;
-            if (moved > kInquiryAdditionalLength) stated += data[kInquiryAdditionalLength];
-            need = std::min<uint64_t>(stated, Be16(cdb + 3));
-        }
+        if (cdbLength >= 6) length = Be16(cdb + 3);
         break;
     default:
         break;
     }
-    return static_cast<uint32_t>(std::min<uint64_t>(need, bufferLength));
+    return static_cast<uint32_t>(std::min<uint64_t>(length, bufferLength));
+}
+
+// All of it must arrive: a read that delivered less leaves bytes of an
+// earlier command in the buffer, and those must never be taken for sectors.
+// Only INQUIRY data is as long as the device says it is.
+uint32_t RequiredInBytes(const uint8_t* cdb, const uint8_t* data, uint32_t moved, uint32_t transferLength)
+{
+    if (cdb[0] != kOpInquiry) return transferLength;
+    uint32_t stated = kInquiryHeaderBytes;
+    if (moved > kInquiryAdditionalLength) stated += data[kInquiryAdditionalLength];
+    return std::min(stated, transferLength);
 }
 
 CSgioAspi::~CSgioAspi()
@@ -196,8 +233,6 @@ uint8_t CSgioAspi::ExecScsiCommand(aspi::SRB_ExecSCSICmd& srb)
     return RunTransfer(*device, srb, direction);
 }
 
-// Success only when the device, the adapter and the driver all report good
-// and a data transfer moved every byte the command asks for.
 uint8_t CSgioAspi::RunTransfer(SgDevice& device, aspi::SRB_ExecSCSICmd& srb, Direction direction)
 {
     uint8_t sense[kSenseBufferBytes] = {};
@@ -206,7 +241,13 @@ uint8_t CSgioAspi::RunTransfer(SgDevice& device, aspi::SRB_ExecSCSICmd& srb, Dir
     t.cdb = srb.CDBByte;
     t.cdbLength = srb.SRB_CDBLen;
     t.data = direction == Direction::None ? nullptr : srb.SRB_BufPointer;
-    t.dataLength = direction == Direction::None ? 0 : srb.SRB_BufLen;
+    t.dataLength = direction == Direction::FromDevice ? TransferLength(srb.CDBByte, srb.SRB_CDBLen, srb.SRB_BufLen)
+                   : direction == Direction::ToDevice ? srb.SRB_BufLen
+                                                      : 0;
+    if (t.dataLength == 0) {  // READ(10) of no blocks moves nothing
+        t.direction = Direction::None;
+        t.data = nullptr;
+    }
     t.sense = sense;
     t.senseCapacity = sizeof sense;
     t.timeoutMs = device.timeoutHalfSeconds * kMillisPerHalfSecond;  // ASPI: half-seconds; SG_IO: ms
@@ -216,26 +257,14 @@ uint8_t CSgioAspi::RunTransfer(SgDevice& device, aspi::SRB_ExecSCSICmd& srb, Dir
     }
     srb.SRB_TargStat = t.status;
     srb.SRB_HaStat = HostStatusToAspi(t.hostStatus, t.driverStatus);
-    if (t.status == aspi::STATUS_CHKCOND || (t.driverStatus & kDriverSense)) {
-        // As an ASPI manager does: the sense data lands in the record.
-        const size_t room = std::min<size_t>(srb.SRB_SenseLen, sizeof srb.SenseArea);
-        std::memset(srb.SenseArea, 0, room);
-        std::memcpy(srb.SenseArea, sense, std::min<size_t>(room, t.senseWritten));
+    const uint8_t status = Judge(srb, t, sense);
+    if (status != aspi::SS_COMP) {
+        // What the drive object cannot show: the raw reply behind a failure.
+        LogPrintf(kTraceLevel, "SG_IO %02x: status %x host %x driver %x resid %d sense %x/%02x/%02x",
+                  srb.CDBByte[0], t.status, t.hostStatus, t.driverStatus, static_cast<int>(t.resid),
+                  sense[kSenseKey] & kSenseKeyMask, sense[kSenseAsc], sense[kSenseAscq]);
     }
-    if (t.status != aspi::STATUS_GOOD || t.hostStatus != kHostOk || t.driverStatus != kDriverOk)
-        return aspi::SS_ERR;
-    if (direction == Direction::None) return aspi::SS_COMP;
-
-    const uint32_t resid = static_cast<uint32_t>(std::clamp<int64_t>(t.resid, 0, t.dataLength));
-    const uint32_t moved = t.dataLength - resid;
-    const uint32_t need = direction == Direction::FromDevice
-                              ? RequiredInBytes(srb.CDBByte, srb.SRB_CDBLen, t.data, moved, t.dataLength)
-                              : t.dataLength;
-    if (moved < need) {
-        srb.SRB_HaStat = HASTAT_DO_DU;
-        return aspi::SS_ERR;
-    }
-    return aspi::SS_COMP;
+    return status;
 }
 
 }  // namespace sgio
