@@ -20,6 +20,8 @@ struct ChildPlan {
     int killAfterMs = -1;                                     // real time; -1: never
     std::vector<std::string> killOnLines;                     // a stderr line starting with one of these
     int timeoutMs = 60000;                                    // a run that hangs is killed and reported
+    int runAsUid = -1;                                        // when root: the user the child runs as
+    int runAsGid = -1;
 };
 
 // Runs `program` with the shim preloaded (when `shim` is not empty).
