@@ -4,7 +4,6 @@
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
-#include "cli/paths.h"
 #include "ui/core/channel.h"
 
 namespace {
@@ -40,16 +39,26 @@ bool CheckPaths(CFrontEnd& fe, const std::string& dest)
     return true;
 }
 
-// The flag file's folder as SizeBySource will set destFolder from it.
-std::string FolderOf(const std::string& path)
+// The "Existing Flagfile" source, asked before the worker starts: it reads
+// only the file, and it moves destFolder to the file's folder, which the idle
+// worker reads for the free space. 0 when the file gives no sector count.
+uint32_t FlagFileSectors(CFrontEnd& fe)
 {
-    size_t sep = path.rfind(rawio::kSep);
-    return sep == std::string::npos ? FolderWithSeparator("") : path.substr(0, sep + 1);
+    char detail[kDetailSize] = "";
+    uint32_t sectors = fe.Engine().SizeBySource(1, detail);
+    fe.Pump(milliseconds(0));
+    if (sectors == 0) {
+        // The dialog would show 0 and let the user confirm it; asked for a
+        // flag file's size, a copy of 0 sectors is never what was meant.
+        fe.Error("--force-size flag:" + fe.Opts().forceFlagPath +
+                 ": no sector count (the file is unreadable, too short, or its header check was declined)");
+    }
+    return sectors;
 }
 
 // OnForceSize with the dialog answered OK at once: the size from the chosen
-// source becomes the copy size. False when a flag file yields no size.
-bool ApplyForceSize(CFrontEnd& fe)
+// source becomes the copy size. `flagSectors` is the flag file's, read before.
+void ApplyForceSize(CFrontEnd& fe, uint32_t flagSectors)
 {
     CRecoveryEngine& e = fe.Engine();
     const Options& o = fe.Opts();
@@ -64,7 +73,7 @@ bool ApplyForceSize(CFrontEnd& fe)
         source = "Drive Reported";
         break;
     case ForceSource::Flag:
-        sectors = e.SizeBySource(1, detail);
+        sectors = flagSectors;
         source = "Existing Flagfile";
         break;
     case ForceSource::Estimate:
@@ -75,21 +84,14 @@ bool ApplyForceSize(CFrontEnd& fe)
         sectors = o.forceSectors;
         source = "-- Free --";
         break;
-    case ForceSource::None: return true;
-    }
-    if (o.force == ForceSource::Flag && sectors == 0) {
-        // The dialog would show 0 and let the user confirm it; asked for a
-        // flag file's size, a copy of 0 sectors is never what was meant.
+    case ForceSource::None:
         e.sizeForced.store(wasForced);
-        fe.Error("--force-size flag:" + o.forceFlagPath +
-                 ": no sector count (the file is unreadable, too short, or its header check was declined)");
-        return false;
+        return;
     }
     e.drive.SetCopySize(sectors);
     e.sizeForced.store(true);
     e.sourceChanged.store(true);
     LogPrintf(0, "Disksize changed to \"%s\" (%u Sectors)", source, sectors);
-    return true;
 }
 
 // Watches the copy to its end; the first Ctrl-C is the Pause button.
@@ -122,10 +124,9 @@ int RunCopyCommand(CFrontEnd& fe)
     if (status >= 0) return status;
 
     CRecoveryEngine& e = fe.Engine();
-    // With a flag file as the size source, SizeBySource moves destFolder to
-    // that file's folder while the worker reads it for the free space; set
-    // to the same text beforehand, that write leaves it as it is.
-    e.destFolder = o.force == ForceSource::Flag ? FolderOf(PathWithFolder(o.forceFlagPath)) : dest;
+    e.destFolder = dest;
+    uint32_t flagSectors = 0;
+    if (o.force == ForceSource::Flag && (flagSectors = FlagFileSectors(fe)) == 0) return kExitCouldNot;
     progressMap.mapCells.store(kMapCellsMax);
     progressMap.Clear();
     if (o.force != ForceSource::None) fe.UserPrompt().SetImpliedAnswer(kVolumeModifiedCaption, kIdOk);
@@ -141,11 +142,7 @@ int RunCopyCommand(CFrontEnd& fe)
         return OUTCOME_USER_BREAK;
     }
     if (!ready) fe.Error("the disc did not become ready; the copy will say so");
-    if (ready && !ApplyForceSize(fe)) {
-        fe.StopWorker();
-        fe.Display().Finish();
-        return kExitCouldNot;
-    }
+    if (ready) ApplyForceSize(fe, flagSectors);
     e.runRequested.store(true);  // Start
     WatchCopy(fe);
     fe.StopWorker();
