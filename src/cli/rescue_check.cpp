@@ -1,26 +1,19 @@
 #include "cli/rescue_check.h"
 
-#include <cstdio>
 #include <cstring>
-#include <memory>
+#include <fstream>
 #include <vector>
 
 #include "engine/recovery_engine.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const
-    {
-        if (f) std::fclose(f);
-    }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-bool ReadAt(FILE* f, uint64_t offset, void* buf, size_t len)
+bool ReadAt(std::ifstream& f, uint64_t offset, void* buf, size_t len)
 {
-    if (fseeko(f, off_t(offset), SEEK_SET) != 0) return false;
-    return std::fread(buf, 1, len, f) == len;
+    f.clear();
+    f.seekg(std::streamoff(offset));
+    f.read(static_cast<char*>(buf), std::streamsize(len));
+    return f.good() && size_t(f.gcount()) == len;
 }
 
 }  // namespace
@@ -28,9 +21,9 @@ bool ReadAt(FILE* f, uint64_t offset, void* buf, size_t len)
 RescueCheck CheckRescue(const std::string& flagPath, const std::string& imagePath, const DiscReader& disc)
 {
     RescueCheck r;
-    File flags(std::fopen(flagPath.c_str(), "rb"));
+    std::ifstream flags(flagPath, std::ios::binary);
     uint8_t raw[kFlagHeaderSize];
-    if (!flags || std::fread(raw, 1, sizeof raw, flags.get()) != sizeof raw) {
+    if (!ReadAt(flags, 0, raw, sizeof raw)) {
         r.problem = "cannot read the header of " + flagPath;
         return r;
     }
@@ -44,19 +37,18 @@ RescueCheck CheckRescue(const std::string& flagPath, const std::string& imagePat
         r.problem = "the flag file holds " + std::to_string(header.sectorSize) + "-byte sectors";
         return r;
     }
-    File image(std::fopen(imagePath.c_str(), "rb"));
+    std::ifstream image(imagePath, std::ios::binary);
     // The bitmap is read whole: a demo disc's is a few kilobytes. Bytes the
     // file does not hold count as missing, as the engine reads them.
     std::vector<uint8_t> bitmap((uint64_t(header.sectorCount) + 7) / 8, 0xFF);
-    size_t got = std::fread(bitmap.data(), 1, bitmap.size(), flags.get());
-    (void)got;
+    flags.read(reinterpret_cast<char*>(bitmap.data()), std::streamsize(bitmap.size()));
     r.filesRead = true;
     std::vector<uint8_t> expected(kNormalSectorSize), actual(kNormalSectorSize);
     for (uint32_t lba = 0; lba < header.sectorCount; ++lba) {
         if (bitmap[lba / 8] & (1u << (lba % 8))) continue;  // still missing
         ++r.marked;
-        bool same = image && disc(lba, expected.data()) &&
-                    ReadAt(image.get(), uint64_t(lba) * kNormalSectorSize, actual.data(), actual.size()) &&
+        bool same = image.is_open() && disc(lba, expected.data()) &&
+                    ReadAt(image, uint64_t(lba) * kNormalSectorSize, actual.data(), actual.size()) &&
                     std::memcmp(expected.data(), actual.data(), expected.size()) == 0;
         if (same) {
             ++r.correct;

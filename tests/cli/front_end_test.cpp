@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <cstring>
+#include <vector>
+
 #include "cli/commands.h"
+#include "cli/rescue_check.h"
 #include "cli/interrupt.h"
 #include "support/fakes.h"
 
@@ -192,6 +196,53 @@ TEST_F(FrontEndTest, InterruptBeforeTheCopyStartsIsAUserBreak)
     CommandRun r = Gleanor(&sim, {"copy", "--dest", dir.Path()});
     EXPECT_EQ(OUTCOME_USER_BREAK, r.status);
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+}  // namespace
+
+namespace {
+
+// The demo's checker must be able to say no: a sector marked read whose
+// image bytes differ, or that lies beyond the image, counts as wrong.
+TEST(RescueCheckTest, FindsSectorsMarkedReadThatAreNotTheDiscs)
+{
+    CTempDir dir;
+    constexpr uint32_t kSectors = 20;
+    FlagHeader h;
+    h.sectorCount = kSectors;
+    h.sectorSize = kNormalSectorSize;
+    h.sectorsRead = 4;
+    h.checksum = 0 - h.Sum();
+    uint8_t raw[kFlagHeaderSize];
+    h.Encode(raw);
+    std::vector<uint8_t> bitmap(4 * (kSectors / 32 + 3), 0xFF);
+    bitmap[0] = 0xF0;  // sectors 0..3 read
+    bitmap[2] = 0xEF;  // sector 20 (past the end: never looked at)
+    FILE* f = std::fopen(dir.File("d.flg").c_str(), "wb");
+    std::fwrite(raw, 1, sizeof raw, f);
+    std::fwrite(bitmap.data(), 1, bitmap.size(), f);
+    std::fclose(f);
+    // The image holds sectors 0..2 (sector 3 is beyond its end); sector 1 is damaged.
+    auto content = [](uint32_t lba, uint8_t* out) {
+        std::memset(out, int(lba + 1), kNormalSectorSize);
+        return true;
+    };
+    std::vector<uint8_t> image(3 * kNormalSectorSize);
+    for (uint32_t lba = 0; lba < 3; ++lba) content(lba, &image[lba * kNormalSectorSize]);
+    image[kNormalSectorSize + 100] ^= 1;
+    f = std::fopen(dir.File("d.iso").c_str(), "wb");
+    std::fwrite(image.data(), 1, image.size(), f);
+    std::fclose(f);
+
+    RescueCheck r = CheckRescue(dir.File("d.flg"), dir.File("d.iso"), content);
+    ASSERT_TRUE(r.filesRead) << r.problem;
+    EXPECT_TRUE(r.headerValid);
+    EXPECT_EQ(4u, r.marked);
+    EXPECT_EQ(2u, r.correct);
+    EXPECT_EQ(2u, r.wrong);
+    EXPECT_EQ(1u, r.firstWrong);
+
+    EXPECT_FALSE(CheckRescue(dir.File("none.flg"), dir.File("d.iso"), content).filesRead);
 }
 
 }  // namespace
