@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "cli/commands.h"
