@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# gleanor against a real SCSI implementation: boots a small Linux VM under
+# QEMU whose virtio SCSI adapter carries emulated CD drives (one of them with
+# injected read errors), runs the program's commands inside and judges what
+# the VM prints on its serial console.
+#
+#   tests/qemu/run.sh BUILD_DIR
+#
+# Exit 0 when every check passed, 77 when QEMU or the kernel cannot be had
+# (with the reason), 1 otherwise. The last line is "qemu: N passed, N failed".
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+[ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
+mkdir -p "$1"
+build=$(cd "$1" && pwd)
+work=$build/qemu-run
+rm -rf "$work"
+mkdir -p "$work"
+# shellcheck source=tests/qemu/vm.sh
+. "$here/vm.sh"
+
+# The disc and its faults. Keep the faults away from the first and last
+# hundred sectors, which the guest kernel may read when the drive appears.
+SECTORS=3000
+LABEL=QEMUDISC
+VENDOR=GLNTEST
+PRODUCT="RESCUE DRIVE"
+BAD="1000 1001 1002 1003 2000 2001 2002"
+FLAKY="700:3 1500:2 2500:1"
+LOOPS1=2
+LOOPS2=4
+VM_SECONDS=240
+
+ensure_packages
+release=$(kernel_release)
+mkdir -p "$build/kernel"
+vmlinux=$build/kernel/vmlinux-$release
+extract_vmlinux "/boot/vmlinuz-$release" "$vmlinux" || skip "cannot decompress /boot/vmlinuz-$release"
+
+echo "building a static gleanor in $build/static"
+if ! { cmake -S "$root" -B "$build/static" -DCMAKE_BUILD_TYPE=Release -DGLEANOR_STATIC=ON -DGLEANOR_TESTS=OFF &&
+       cmake --build "$build/static" --target gleanor -j"$(nproc)"; } >"$work/build.log" 2>&1; then
+    grep -E 'error|Error' "$work/build.log" | head -n 20
+    echo "the static build of gleanor failed"
+    echo "qemu: 0 passed, 1 failed"
+    exit 1
+fi
+gleanor=$(find "$build/static" -name gleanor -type f -perm -u+x | head -n 1)
+
+make_disc "$work/disc.iso" "$SECTORS" "$LABEL"
+make_rules "$work/rules.conf"
+{
+    echo "COPY_DRIVE=2"
+    echo "LOOPS1=$LOOPS1"
+    echo "LOOPS2=$LOOPS2"
+    echo "PROBE=\"16 699 700 701 1500 2500 2999\""
+} >"$work/scenario.conf"
+# shellcheck source=tests/qemu/checks.sh
+. "$here/checks.sh"
+
+# boot NAME SCENARIO MODULES: one VM run, its console in $work/NAME.txt.
+boot() {
+    local name=$1 scenario=$2 modules=$3 start
+    make_initramfs "$release" "$gleanor" "$work/disc.iso" "$work/scenario.conf" "$work/$name.cpio" \
+        "$scenario" "$modules" || skip "cannot build the initramfs from the $release modules"
+    echo "booting the $name VM (kernel $release, TCG)"
+    start=$(date +%s)
+    boot_vm "$vmlinux" "$work/$name.cpio" "$work/disc.iso" "$work/rules.conf" "$work/$name.log"
+    echo "the $name VM ran $(($(date +%s) - start)) s; console in $work/$name.log"
+    tr -d '\r' <"$work/$name.log" >"$work/$name.txt"
+}
+
+# Everything through the sg nodes.
+boot main "$here/scenario.sh" "$VM_MODULES"
+run_checks "$work/main.txt"
+# Without the sg module: the CD block nodes, found through sysfs.
+boot sr-only "$here/scenario-sr.sh" "${VM_MODULES% sg}"
+run_sr_checks "$work/sr-only.txt"
+echo "qemu: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
