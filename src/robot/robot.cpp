@@ -328,6 +328,15 @@ bool Run(Context& c, const Args& a)
         EnumChildWindows(w, PrintChild, 0);
         return w != nullptr || Fail(c, "no window");
     }
+    if (cmd == "where") {
+        // where CAPTION: the window's screen rectangle (for writing scripts).
+        HWND w = WaitTopWindow(a[1], false, WaitArg(a, 2));
+        RECT r{};
+        GetWindowRect(w, &r);
+        std::printf("%s: %ld %ld %ld %ld visible %d\n", a[1].c_str(), r.left, r.top, r.right, r.bottom,
+                    w ? IsWindowVisible(w) : 0);
+        return w != nullptr || Fail(c, "no window");
+    }
     if (cmd == "print") {
         std::printf("%s\n", WindowText(Control(c, a[1])).c_str());
         return true;

@@ -2,6 +2,23 @@
 
 #include <vector>
 
+namespace {
+
+// A dialog with an owner opens centred over it rather than at its corner.
+void CenterOnOwner(HWND dialog)
+{
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (!owner) return;
+    RECT o, d;
+    GetWindowRect(owner, &o);
+    GetWindowRect(dialog, &d);
+    int x = o.left + ((o.right - o.left) - (d.right - d.left)) / 2;
+    int y = o.top + ((o.bottom - o.top) - (d.bottom - d.top)) / 2;
+    SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
 INT_PTR CDialog::DoModal(HWND parent)
 {
     return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId_), parent, Procedure,
@@ -39,6 +56,7 @@ INT_PTR CALLBACK CDialog::Procedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         self = reinterpret_cast<CDialog*>(lParam);
         SetWindowLongPtrA(hwnd, DWLP_USER, LONG_PTR(self));
         self->hwnd_ = hwnd;
+        CenterOnOwner(hwnd);
         return self->OnInitDialog();
     }
     self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
