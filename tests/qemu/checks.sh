@@ -117,6 +117,8 @@ check_image() {
 check_tray() {
     check "eject: exit status 0, not ready" has_line eject '^drive 0: ejected, not ready$'
     check "drives: with the tray open drive 0 is not ready" has_line drives-open '^  0  \[0:0:0\]  .*  not ready$'
+    check "drives: with the tray open TEST UNIT READY gives sense 2/3a/00" \
+        has_line drives-open '^SG_IO 00: status 2 host 0 driver 8 resid 0 sense 2/3a/00$'
     check "load: exit status 0, ready with its label again" has_line load "^drive 0: ready  $LABEL  "
     check "drives: after load drive 0 is ready" has_line drives-closed "^  0  \\[0:0:0\\]  .*  ready  $LABEL  "
     check "eject and load: exit status 0" bash -c "[ '$(status_of eject)' = 0 ] && [ '$(status_of load)' = 0 ]"

@@ -49,6 +49,6 @@ probes() {
 step probes probes
 
 step eject $G eject --drive 0
-step drives-open $G drives
+step drives-open $G drives --log-level 4
 step load $G load --drive 0
 step drives-closed $G drives

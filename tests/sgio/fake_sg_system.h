@@ -86,8 +86,11 @@ public:
         requests.push_back({fds.count(fd) ? fds[fd] : "?", t->direction,
                             std::vector<uint8_t>(t->cdb, t->cdb + t->cdbLength), t->dataLength,
                             t->timeoutMs});
-        FakeReply r = replies.empty() ? FakeReply{} : replies.front();
-        if (!replies.empty()) replies.pop_front();
+        FakeReply r = byOpcode.count(t->cdb[0]) ? byOpcode[t->cdb[0]] : FakeReply{};
+        if (!replies.empty()) {
+            r = replies.front();
+            replies.pop_front();
+        }
         if (r.ioctlFails) return false;
         t->status = r.status;
         t->hostStatus = r.hostStatus;
@@ -120,7 +123,8 @@ public:
     std::map<std::string, FakeNode> nodes;
     std::map<std::string, std::string> links;
     std::map<std::string, std::string> texts;
-    std::deque<FakeReply> replies;
+    std::deque<FakeReply> replies;         // answered first, in order
+    std::map<uint8_t, FakeReply> byOpcode;  // then by the CDB's operation code
     std::vector<SeenRequest> requests;
     std::vector<std::string> opened;
     std::map<int, std::string> fds;

@@ -1,0 +1,99 @@
+// The drive object and the ASPI transport running on the SG_IO manager, down
+// to the scripted operating system: what the scan lists, and what a read of
+// 16 sectors asks of the device and makes of its answers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "aspi/sgio/sgio_aspi.h"
+#include "drive/cd_drive.h"
+#include "sgio/fake_sg_system.h"
+#include "support/fakes.h"
+
+using namespace sgio;
+
+namespace {
+
+constexpr uint32_t kSixteenSectors = 16 * 2048;
+
+FakeReply InquiryReply(const char* vendor, const char* product)
+{
+    FakeReply r;
+    r.data.assign(36, ' ');
+    r.data[0] = 5;
+    r.data[4] = 31;  // 36 bytes in all
+    std::memcpy(r.data.data() + 8, vendor, std::strlen(vendor));
+    std::memcpy(r.data.data() + 16, product, std::strlen(product));
+    r.resid = 56 - 36;
+    return r;
+}
+
+class DriveOverSgio : public ::testing::Test {
+protected:
+    DriveOverSgio()
+    {
+        os.AddSg("sg0", 3, 0, 0, 0);
+        os.AddSg("sg1", 0, 0, 2, 0, 0);  // a hard disk on host 0
+        os.AddSg("sg2", 7, 0, 1, 3);
+        os.texts["/sys/class/scsi_host/host3/proc_name"] = "ahci\n";
+        os.byOpcode[0x12] = InquiryReply("ACME", "DVD-RW DRIVE");
+        FakeReply capacity;
+        capacity.data = {0, 0, 0x0B, 0xB7, 0, 0, 8, 0};
+        os.byOpcode[0x25] = capacity;
+        drive.Aspi().SetLibrary(&library);
+    }
+
+    FakeReply Sectors(uint8_t fill, int32_t resid = 0)
+    {
+        FakeReply r;
+        r.data.assign(kSixteenSectors, fill);
+        r.resid = resid;
+        return r;
+    }
+
+    CFrontEndFixture fe;
+    CFakeSgSystem os;
+    CSgioAspi manager{os};
+    CInProcessAspiLibrary library{&manager};
+    CCdDrive drive;
+};
+
+}  // namespace
+
+TEST_F(DriveOverSgio, ScanListsTheCdDrivesOfEveryHost)
+{
+    ASSERT_TRUE(drive.InitAspi());
+    ASSERT_EQ(2, drive.DriveCount());
+    EXPECT_STREQ("[1:0:0] ", drive.Entry(0).addressText);
+    EXPECT_STREQ("[2:1:3] ", drive.Entry(1).addressText);
+    EXPECT_STREQ("ACME    DVD-RW DRIVE    ", drive.DriveName(0));
+    EXPECT_TRUE(fe.poster.Logged("Aspi Manager ID: GLEANOR SG_IO"));
+    EXPECT_TRUE(fe.poster.Logged("Host Adapter 1 ID: ahci"));
+}
+
+TEST_F(DriveOverSgio, ReadOfSixteenSectorsTakesOnlyACompleteTransfer)
+{
+    ASSERT_TRUE(drive.InitAspi());
+    ASSERT_TRUE(drive.SelectDrive(0));
+    EXPECT_EQ(15000u, os.requests.back().timeoutMs);  // 30 half-seconds
+    EXPECT_EQ(2999u, drive.CopySize());
+
+    os.replies = {Sectors(0x5A)};
+    ASSERT_TRUE(drive.DrvBlkRead(100, 16));
+    EXPECT_EQ("/dev/sg0", os.requests.back().path);
+    EXPECT_EQ(kSixteenSectors, os.requests.back().dataLength);
+    EXPECT_EQ(0x5A, drive.readBuffer[0]);
+    EXPECT_EQ(0x5A, drive.readBuffer[kSixteenSectors - 1]);
+
+    // One sector short, and a medium error: both are failed reads.
+    os.replies = {Sectors(0x77, 2048)};
+    EXPECT_FALSE(drive.DrvBlkRead(100, 16));
+    FakeReply medium;
+    medium.status = 2;
+    medium.driverStatus = kDriverSense;
+    medium.sense = {0x70, 0, 3, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0};
+    os.replies = {medium};
+    EXPECT_FALSE(drive.DrvBlkRead(100, 16));
+    EXPECT_TRUE(fe.poster.Logged("SG_IO 28: status 2 host 0 driver 8 resid 0 sense 3/11/00"));
+    EXPECT_TRUE(fe.poster.Logged("lba 64, len 10 RdErr"));
+}
