@@ -80,6 +80,9 @@ TEST_F(DriveTest, ANinthDriveIsNotAdded)
     EXPECT_EQ(8, manager.execCount);  // the ninth is not even asked
     EXPECT_STREQ("[0:0:7] ", drive.Entry(7).addressText);
     EXPECT_EQ(64, manager.deviceTypeRequests[0]);
+    // The last drive asked stays selected: nothing was written past the table
+    // into the fields that follow it.
+    EXPECT_EQ(7, drive.SelectedIndex());
 }
 
 struct SupportCase {

@@ -35,9 +35,12 @@ uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) <
 
 }  // namespace
 
-CRecordingManager::~CRecordingManager()
+CRecordingManager::~CRecordingManager() { JoinCompletions(); }
+
+void CRecordingManager::JoinCompletions()
 {
     for (auto& t : completions_) t.join();
+    completions_.clear();
 }
 
 FakeDevice& CRecordingManager::Device(uint8_t ha, uint8_t target, uint8_t lun)

@@ -43,6 +43,8 @@ public:
 
     // A device of type `type` answering at that address.
     FakeDevice& Device(uint8_t ha, uint8_t target, uint8_t lun);
+    // Waits for every late completion to have signalled.
+    void JoinCompletions();
 
     uint32_t support = 0x0101;  // status 1, one adapter
     std::map<uint8_t, FakeAdapter> adapters;  // adapters without an entry answer SS_COMP, empty texts

@@ -86,6 +86,7 @@ TEST_F(DriveTest, LabelWithoutDrivesSendsNothing)
     EXPECT_FALSE(drive.ReadVolumeLabel());
     EXPECT_STREQ("", drive.VolumeLabel());
     EXPECT_EQ(0, manager.execCount);
+    EXPECT_EQ(std::vector<std::string>{}, LogLines());  // not even a failed command
 }
 
 TEST_F(DiscTest, EstimateOfADiscReadableTo299999)
@@ -153,15 +154,30 @@ TEST_F(DriveTest, PreselectionTakesTheLastReadyDriveElseTheFirst)
 
     EXPECT_EQ(1, PreselectDrive(drive, add));
     EXPECT_EQ((std::vector<std::string>{"VENDOR  FIRST", "VENDOR  SECOND"}), names);
-    EXPECT_EQ("timeout 0:0:0 10 30", manager.log.front());
+    EXPECT_EQ((std::vector<std::string>{"timeout 0:0:0 10 30", At("0:0:0", kTur), At("0:0:0", kTur),
+                                        At("0:0:0", kCapacity), At("0:0:0", kTur), "timeout 0:1:0 10 30",
+                                        At("0:1:0", kTur), At("0:1:0", kTur), At("0:1:0", kCapacity),
+                                        At("0:1:0", kTur)}),
+              manager.log);
 
-    second.ready = false;
+    first.ready = second.ready = false;
     EXPECT_EQ(0, PreselectDrive(drive, add));
-    first.ready = false;
-    second.ready = true;
-    EXPECT_EQ(1, PreselectDrive(drive, add));
-    second.ready = false;
-    EXPECT_EQ(0, PreselectDrive(drive, add));
+}
+
+TEST_F(DriveTest, PreselectionOfThreeDrivesTakesTheLastReadyOne)
+{
+    FakeDevice* d[3] = {&manager.Device(0, 0, 0), &manager.Device(0, 1, 0), &manager.Device(0, 2, 0)};
+    InitAndForget();
+    struct Case {
+        bool ready[3];
+        int chosen;
+    };
+    for (const Case& c : {Case{{true, true, true}, 2}, Case{{true, true, false}, 1}, Case{{false, true, false}, 1},
+                          Case{{true, false, false}, 0}, Case{{false, false, false}, 0}}) {
+        for (int i = 0; i < 3; ++i) d[i]->ready = c.ready[i];
+        EXPECT_EQ(c.chosen, PreselectDrive(drive, nullptr))
+            << c.ready[0] << c.ready[1] << c.ready[2];
+    }
 }
 
 TEST_F(DriveTest, PreselectionWithoutDrivesListsNothing)
