@@ -16,6 +16,7 @@ namespace sgio {
 namespace {
 
 constexpr size_t kSysfsTextMax = 4096;
+constexpr int kSgInterfaceId = 'S';  // sg_io_hdr version 3
 
 int SgDirection(Direction d)
 {
@@ -63,7 +64,7 @@ public:
     bool Execute(int fd, Transfer* t) override
     {
         sg_io_hdr_t io{};
-        io.interface_id = 'S';
+        io.interface_id = kSgInterfaceId;
         io.dxfer_direction = SgDirection(t->direction);
         io.cmd_len = t->cdbLength;
         io.cmdp = const_cast<unsigned char*>(t->cdb);

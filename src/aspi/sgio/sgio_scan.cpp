@@ -12,6 +12,8 @@ namespace {
 
 const char kDevFolder[] = "/dev";
 const char kSysBlock[] = "/sys/class/block/";
+constexpr size_t kMaxDecimalDigits = 10;  // of a 32-bit number
+constexpr uint32_t kDeviceTypeLimit = 0x20;  // the peripheral device type has five bits
 
 // "sg12" with prefix "sg" -> true; "sgx", "sg" -> false.
 bool IsNumberedNode(const std::string& name, const char* prefix)
@@ -32,7 +34,7 @@ std::vector<std::string> NumberedNodes(ISgSystem& system, const char* prefix)
 
 bool ParseNumber(const std::string& text, uint32_t* value)
 {
-    if (text.empty() || text.size() > 10) return false;
+    if (text.empty() || text.size() > kMaxDecimalDigits) return false;
     uint64_t v = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
@@ -111,7 +113,7 @@ void CSgioAspi::ScanSrNodes(std::vector<SgDevice>* found)
         std::string typeText;
         uint32_t type = 0;
         if (system_.ReadText(sys + "/type", &typeText) && ParseNumber(TrimmedLine(typeText), &type) &&
-            type < 0x20)
+            type < kDeviceTypeLimit)
             device.type = static_cast<uint8_t>(type);
         device.path = std::string(kDevFolder) + "/" + name;
         found->push_back(device);
