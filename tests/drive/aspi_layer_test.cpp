@@ -89,6 +89,7 @@ struct SupportCase {
     uint32_t support;
     const char* text;
 };
+void PrintTo(const SupportCase& c, std::ostream* os) { *os << std::hex << c.support; }
 
 class SupportStatusTest : public DriveTest, public ::testing::WithParamInterface<SupportCase> {};
 
@@ -103,6 +104,7 @@ TEST_P(SupportStatusTest, ManagerNotReadyStopsBeforeTheEventAndCommandsFailUnsen
     EXPECT_EQ(0, manager.hostAdapterInquiries);
     EXPECT_FALSE(drive.DrvReady());
     EXPECT_FALSE(drive.SelectDrive(0));
+    drive.Aspi().SetTimeout(0, 0, 0, kSelectTimeoutHalfSeconds);
     EXPECT_EQ(std::vector<std::string>{}, manager.log);
 }
 
@@ -130,6 +132,7 @@ struct MissingCase {
     AskedQuestion box;
     size_t logLines;  // "Ok:" lines before the failure
 };
+void PrintTo(const MissingCase& c, std::ostream* os) { *os << c.box.caption; }
 
 class MissingPieceTest : public DriveTest, public ::testing::WithParamInterface<MissingCase> {};
 

@@ -87,6 +87,16 @@ TEST_F(OneDriveTest, InquiryKeepsTrailingSpacesAndStopsAtNul)
     EXPECT_EQ((std::vector<std::string>{"[0:1:3]  ABCDE   0123456789ABCDEF", "[0:1:3]  HLDVD"}), LogLines());
 }
 
+TEST_F(OneDriveTest, ShortInquiryReplyLeavesNoStaleBytes)
+{
+    device->vendor = "LONGVEND";
+    ASSERT_TRUE(drive.DrvInquiry(0));
+    device->vendor = "ABCD";
+    device->inquiryBytes = 12;  // vendor's first four bytes only
+    ASSERT_TRUE(drive.DrvInquiry(0));
+    EXPECT_STREQ("ABCD", drive.DriveName(0));
+}
+
 TEST_F(DriveTest, FailedInquiryEmptiesTheEntryAndLeavesItSelected)
 {
     manager.Device(0, 0, 0);

@@ -158,10 +158,14 @@ uint8_t CRecordingManager::Execute(FakeDevice& d, aspi::SRB_ExecSCSICmd& srb)
     switch (cdb[0]) {
     case 0x00: return d.ready ? aspi::SS_COMP : failStatus;
     case 0x12:
+    {
         if (!d.answersInquiry) return failStatus;
-        CopyText(buf + 8, d.vendor, 8);
-        CopyText(buf + 16, d.product, 16);
+        uint8_t reply[56] = {};
+        CopyText(reply + 8, d.vendor, 8);
+        CopyText(reply + 16, d.product, 16);
+        std::memcpy(buf, reply, size_t(d.inquiryBytes));
         return aspi::SS_COMP;
+    }
     case 0x25:
         if (!d.ready) return failStatus;
         std::memcpy(buf, d.capacity, sizeof d.capacity);

@@ -24,6 +24,7 @@ struct FakeAdapter {
 struct FakeDevice {
     uint8_t type = aspi::DTYPE_CDROM;
     bool answersInquiry = true;
+    int inquiryBytes = 56;                      // how much of the reply the device writes
     std::string vendor = "VENDOR  ";            // 8 characters as INQUIRY delivers them
     std::string product = "PRODUCT         ";  // 16 characters
     bool ready = true;

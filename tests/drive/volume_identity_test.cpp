@@ -44,6 +44,7 @@ struct LabelCase {
     std::string volumeId;  // space padded to 32 on the disc
     const char* label;
 };
+void PrintTo(const LabelCase& c, std::ostream* os) { *os << '"' << c.volumeId << '"'; }
 
 class LabelTest : public DiscTest, public ::testing::WithParamInterface<LabelCase> {};
 
