@@ -131,7 +131,7 @@ text $GIVEUP "Try 1 Minute"
 click $LONGER
 text $GIVEUP "Try 10 Minutes"
 click $SHORTER
-wait-log "Exit 0x7: Give Up" 180000
+wait-log "Exit 0x7: Give Up" 300000
 # The tray opened on completion: no disc is ready for another Start.
 wait-enabled $EXIT 10000
 wait-text 1030 "Not Ready" 10000
