@@ -67,6 +67,12 @@ boot() {
     echo "booting the $name VM (kernel $release, TCG)"
     start=$(date +%s)
     boot_vm "$vmlinux" "$work/$name.cpio" "$work/disc.iso" "$work/rules.conf" "$work/$name.log"
+    if ! grep -q '@@BOOTED' "$work/$name.log"; then
+        # A kernel that died before /init says nothing about the program: boot once more.
+        echo "the $name VM did not reach /init; booting again"
+        grep -m 3 -i 'panic' "$work/$name.log"
+        boot_vm "$vmlinux" "$work/$name.cpio" "$work/disc.iso" "$work/rules.conf" "$work/$name.log"
+    fi
     echo "the $name VM ran $(($(date +%s) - start)) s; console in $work/$name.log"
     tr -d '\r' <"$work/$name.log" >"$work/$name.txt"
 }

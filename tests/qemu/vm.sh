@@ -139,13 +139,14 @@ make_rules() {
 
 # Boots the VM: virtio SCSI with a CD of the disc (target 0), an empty CD
 # drive (target 1, LUN 2), the disc behind injected errors (target 2) and a
-# hard disk (target 3). The serial console goes to `log`.
+# hard disk (target 3). The serial console goes to `log`. no_timer_check: on
+# a busy host the emulated timer can look broken to the kernel's boot check.
 boot_vm() {
     local vmlinux=$1 initrd=$2 disc=$3 rules=$4 log=$5
     local cd="media=cdrom,readonly=on,format=raw"
     timeout "$VM_SECONDS" qemu-system-x86_64 -accel tcg -m 512 -smp 1 -nodefaults -no-reboot \
         -display none -monitor none -serial stdio \
-        -kernel "$vmlinux" -initrd "$initrd" -append "console=ttyS0 panic=-1 quiet loglevel=3" \
+        -kernel "$vmlinux" -initrd "$initrd" -append "console=ttyS0 panic=-1 quiet loglevel=3 no_timer_check" \
         -device virtio-scsi-pci,id=scsi0 \
         -drive "if=none,id=cd0,$cd,file=$disc" \
         -device "scsi-cd,bus=scsi0.0,drive=cd0,scsi-id=0,lun=0,vendor=$VENDOR,product=$PRODUCT" \

@@ -291,7 +291,8 @@ TEST_F(SgioExec, TimeOutIsPerDeviceInHalfSeconds)
     get.SRB_Cmd = aspi::SC_GETSET_TIMEOUTS;
     get.SRB_Flags = aspi::SRB_DIR_IN;
     EXPECT_EQ(aspi::SS_COMP, manager.SendASPI32Command(&get));
-    EXPECT_EQ(108000u, get.SRB_Timeout);
+    const uint32_t timeout = get.SRB_Timeout;  // a copy: the packed field is unaligned
+    EXPECT_EQ(108000u, timeout);
 }
 
 // The status is final on return, and the event is signalled as well, so a

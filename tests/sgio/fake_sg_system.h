@@ -98,10 +98,10 @@ public:
         t->resid = r.resid;
         if (t->data) {
             size_t room = t->dataLength - std::min<uint32_t>(t->dataLength, r.resid < 0 ? 0 : r.resid);
-            std::memcpy(t->data, r.data.data(), std::min(room, r.data.size()));
+            if (!r.data.empty()) std::memcpy(t->data, r.data.data(), std::min(room, r.data.size()));
         }
         t->senseWritten = static_cast<uint8_t>(std::min<size_t>(r.sense.size(), t->senseCapacity));
-        std::memcpy(t->sense, r.sense.data(), t->senseWritten);
+        if (t->senseWritten) std::memcpy(t->sense, r.sense.data(), t->senseWritten);
         return true;
     }
     bool ReadText(const std::string& path, std::string* text) override

@@ -186,8 +186,9 @@ uint8_t CSgioAspi::GetDeviceType(aspi::SRB_GDEVBlock& srb)
 uint8_t CSgioAspi::GetSetTimeouts(aspi::SRB_GetSetTimeouts& srb)
 {
     if (srb.SRB_Flags & aspi::SRB_DIR_OUT) {
-        if (srb.SRB_Timeout > kMaxTimeoutHalfSeconds) return SS_INVALID_SRB;
-        const uint32_t value = srb.SRB_Timeout ? srb.SRB_Timeout : kDefaultTimeoutHalfSeconds;
+        const uint32_t asked = srb.SRB_Timeout;  // a copy: the packed field is unaligned
+        if (asked > kMaxTimeoutHalfSeconds) return SS_INVALID_SRB;
+        const uint32_t value = asked ? asked : kDefaultTimeoutHalfSeconds;
         bool any = false;
         for (SgDevice& d : devices_) {
             if (!Matches(srb.SRB_HaId, d.adapter) || !Matches(srb.SRB_Target, d.target) ||
