@@ -78,7 +78,8 @@ std::string CountersLine(const std::vector<std::string>& slots, const std::strin
     std::string line;
     for (unsigned i = 0; i < kCounterSlots; ++i) {
         std::string value = i < slots.size() ? CounterValue(slots[i]) : "-";
-        line += (i ? " " : "") + std::string(kCounterNames[i]) + " " + value;
+        if (i) line += ' ';
+        line.append(kCounterNames[i]).append(1, ' ').append(value);
     }
     // "45.3% LABEL"
     size_t pct = percentText.find('%');
@@ -228,7 +229,9 @@ std::vector<std::string> CDisplay::BlockLines() const
         if (!pauseText_.empty()) title += (title.empty() ? "" : "   ") + std::string("Cooldown ") + pauseText_;
         lines.push_back(title);
         unsigned width = columns_ > kMapBorder + 1 ? unsigned(columns_ - kMapBorder - 1) : 1;
-        lines.push_back("[" + MapPicture(progressMap, width) + "]");
+        std::string map(1, '[');
+        map.append(MapPicture(progressMap, width)).append(1, ']');
+        lines.push_back(map);
     }
     return lines;
 }
@@ -248,7 +251,10 @@ void CDisplay::DrawBlock()
 {
     std::vector<std::string> lines = BlockLines();
     std::string text;
-    for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + Fit(lines[i], columns_);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i) text += '\n';
+        text += Fit(lines[i], columns_);
+    }
     std::fputs(text.c_str(), err_);
     std::fflush(err_);
     drawnLines_ = int(lines.size());

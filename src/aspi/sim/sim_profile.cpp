@@ -36,7 +36,15 @@ std::string_view Trim(std::string_view s)
     return s;
 }
 
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string Quoted(std::string_view s)
+{
+    std::string quoted;
+    quoted.reserve(s.size() + 2);
+    quoted += '"';
+    quoted.append(s);
+    quoted += '"';
+    return quoted;
+}
 
 // Unsigned decimal, digits only: no sign, no spaces, no hex, no overflow.
 bool ParseU32(std::string_view s, uint32_t* value)
