@@ -9,6 +9,8 @@
 // head, passes over what lies before it, and goes on.
 #include <cstring>
 
+#include <algorithm>
+
 #include "engine/recovery_engine.h"
 #include "platform/clock.h"
 #include "ui/core/channel.h"
@@ -206,6 +208,36 @@ bool LoadMergeHeader(CRecoveryEngine& e)
     return true;
 }
 
+// Whether the flag file at `path` marks any of its sectors read (bits past the
+// end of a short file count as missing, as the copy reads them).
+bool FlagFileMarksAnyRead(const char* path)
+{
+    int fd = rawio::OpenReadOnly(path);
+    if (fd < 0) return false;  // the merge's own open reports it
+    bool anyRead = false;
+    uint8_t raw[kFlagHeaderSize];
+    if (rawio::Read(fd, raw, kFlagHeaderSize) == int(kFlagHeaderSize)) {
+        FlagHeader h;
+        h.Decode(raw);
+        const uint64_t fullBytes = h.sectorCount / 8;
+        const uint8_t lastMask = uint8_t((1u << (h.sectorCount % 8)) - 1);
+        const uint64_t bitmapBytes = fullBytes + (lastMask ? 1 : 0);
+        uint8_t chunk[4096];
+        for (uint64_t at = 0; at < bitmapBytes && !anyRead;) {
+            unsigned want = unsigned(std::min<uint64_t>(sizeof chunk, bitmapBytes - at));
+            int got = rawio::Read(fd, chunk, want);
+            if (got <= 0) break;
+            for (int i = 0; i < got && !anyRead; ++i) {
+                uint8_t used = (at + uint64_t(i) < fullBytes) ? 0xFF : lastMask;
+                anyRead = (chunk[i] & used) != used;
+            }
+            at += uint64_t(got);
+        }
+    }
+    rawio::Close(fd);
+    return anyRead;
+}
+
 }  // namespace
 
 void ImportRecord::Encode(uint8_t out[kImportHeadSize]) const
@@ -237,6 +269,13 @@ void CRecoveryEngine::ImportMerge(const char* importPath)
     if (!flagFile.Exists()) {
         LogPrintf(0, "Cannot Import! - Missing *.FLG file:");
         LogPrintf(0, "%s", flagFile.GetPath());
+        return;
+    }
+    // A new image beside a flag file that marks sectors read would hold zeros
+    // where the flags claim data: the image of that set is somewhere else.
+    if (!imageFile.Exists() && FlagFileMarksAnyRead(flagFile.GetPath())) {
+        LogPrintf(0, "Cannot Import! - Missing *.ISO file:");
+        LogPrintf(0, "%s", imageFile.GetPath());
         return;
     }
     // Opening a missing import file would create an empty one (and an empty

@@ -54,6 +54,10 @@ protected:
 TEST_F(ImportMergeTest, TenMissingSectorsFromAnotherFolder)
 {
     WriteAll(Flg(), FlagFileBytes(kCount, 2048, {0, 1}, 2));
+    Bytes two = SectorData(0);
+    Bytes one = SectorData(1);
+    two.insert(two.end(), one.begin(), one.end());
+    WriteAll(Iso(), two);
     auto lines = Merge(Records({10, 11, 12, 13, 14, 15, 16, 17, 18, 999}));
     std::vector<std::string> expected;
     for (uint32_t lba : {10, 11, 12, 13, 14, 15, 16, 17, 18, 999}) expected.push_back("Import " + std::to_string(lba));
@@ -96,6 +100,7 @@ TEST_F(ImportMergeTest, EmptyImportFileWritesTheValidHeaderBackUnchanged)
 {
     Bytes flags = FlagFileBytes(kCount, 2048, {3}, 1);
     WriteAll(Flg(), flags);
+    WriteAll(Iso(), Bytes(4 * 2048, 0x33));
     EXPECT_EQ(std::vector<std::string>{"0 Sectors imported"}, Merge({}));
     EXPECT_EQ(flags, ReadAll(Flg()));
     EXPECT_TRUE(engine.lastImportComplete);
@@ -193,6 +198,24 @@ TEST_F(ImportMergeTest, MissingFlagFileOrImportFileCreatesNothing)
     EXPECT_FALSE(engine.imageFile.Exists());
     EXPECT_FALSE(engine.importFile.Exists());
     EXPECT_FALSE(engine.lastImportComplete);
+}
+
+// Given a flag file that marks sectors read but no image beside it (the second
+// machine's folder), then the merge creates no image that would hold zeros
+// where the flags claim data; with nothing marked read it may create one.
+TEST_F(ImportMergeTest, NoNewImageBesideFlagsThatClaimSectors)
+{
+    WriteAll(Flg(), FlagFileBytes(kCount, 2048, {kCount - 1}, 1));
+    Bytes flags = ReadAll(Flg());
+    auto lines = Merge(Records({4}));
+    EXPECT_EQ((std::vector<std::string>{"Cannot Import! - Missing *.ISO file:", Iso()}), lines);
+    EXPECT_FALSE(engine.imageFile.Exists());
+    EXPECT_EQ(flags, ReadAll(Flg()));
+    EXPECT_FALSE(engine.lastImportComplete);
+
+    WriteAll(Flg(), FlagFileBytes(kCount, 2048));
+    EXPECT_EQ("1 Sectors imported", Merge(Records({4})).back());
+    EXPECT_TRUE(ImageHolds(4));
 }
 
 TEST_F(ImportMergeTest, ImageLockedByAnotherWriter)
