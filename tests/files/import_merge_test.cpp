@@ -111,7 +111,7 @@ TEST_F(ImportMergeTest, TruncatedLastRecordEndsTheMergeEarly)
 {
     WriteAll(Flg(), FlagFileBytes(kCount, 2048));
     Bytes imp = Records({1, 2, 3});
-    imp.resize(imp.size() - 1000);
+    imp.erase(imp.end() - 1000, imp.end());
     EXPECT_EQ("2 Sectors imported", Merge(imp).back());
     EXPECT_FALSE(FlagIsMissing(ReadAll(Flg()), 2));
     EXPECT_TRUE(FlagIsMissing(ReadAll(Flg()), 3));
