@@ -162,15 +162,15 @@ const OptionSpec kOptions[] = {
 };
 
 // Options that may be given more than once.
-bool Repeatable(const OptionSpec& spec)
+bool Repeatable(const OptionSpec& def)
 {
-    return spec.apply == ApplySim || spec.apply == ApplyAnswer;
+    return def.apply == ApplySim || def.apply == ApplyAnswer;
 }
 
 const OptionSpec* FindOption(const std::string& name)
 {
-    for (const OptionSpec& spec : kOptions)
-        if (name == spec.name) return &spec;
+    for (const OptionSpec& def : kOptions)
+        if (name == def.name) return &def;
     return nullptr;
 }
 
@@ -192,10 +192,10 @@ Command CommandFromWord(const std::string& word)
     return Command::None;
 }
 
-// One option as written: the spec and its value (split from "--name=value" or
+// One option as written: the def and its value (split from "--name=value" or
 // taken from the next argument).
 struct GivenOption {
-    const OptionSpec* spec;
+    const OptionSpec* def;
     std::string value;
 };
 
@@ -222,10 +222,10 @@ bool Tokenize(int argc, const char* const* argv, std::vector<GivenOption>* given
         }
         size_t eq = arg.find('=');
         std::string name = arg.substr(0, eq);
-        const OptionSpec* spec = FindOption(name);
-        if (spec == nullptr) return Fail(error, "unknown option '" + name + "' (see gleanor --help)");
-        GivenOption g{spec, ""};
-        if (!spec->takesValue) {
+        const OptionSpec* def = FindOption(name);
+        if (def == nullptr) return Fail(error, "unknown option '" + name + "' (see gleanor --help)");
+        GivenOption g{def, ""};
+        if (!def->takesValue) {
             if (eq != std::string::npos) return Fail(error, name + " takes no value");
         } else if (eq != std::string::npos) {
             g.value = arg.substr(eq + 1);
@@ -311,14 +311,14 @@ bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::
     if (options->command == Command::Help) return true;
 
     for (const GivenOption& g : given) {
-        if (!(g.spec->commands & Bit(options->command)))
-            return Fail(error, std::string(g.spec->name) + " is not an option of '" + words[0] + "'");
-        if (!Repeatable(*g.spec)) {
+        if (!(g.def->commands & Bit(options->command)))
+            return Fail(error, std::string(g.def->name) + " is not an option of '" + words[0] + "'");
+        if (!Repeatable(*g.def)) {
             int count = 0;
-            for (const GivenOption& other : given) count += other.spec == g.spec;
-            if (count > 1) return Fail(error, std::string(g.spec->name) + " given more than once");
+            for (const GivenOption& other : given) count += other.def == g.def;
+            if (count > 1) return Fail(error, std::string(g.def->name) + " given more than once");
         }
-        if (!g.spec->apply(options, g.value, error)) return false;
+        if (!g.def->apply(options, g.value, error)) return false;
     }
     if (options->virtualClock && options->sims.empty())
         return Fail(error, "--sim-clock virtual needs --sim (real drives keep real time)");
