@@ -60,7 +60,9 @@ case "$stage" in
     # The worker / front-end protocol and the message channel, both threads at once.
     configure build/tsan -DGLEANOR_SANITIZE=thread -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
     build build/tsan test_platform test_loop test_cli gleanor
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    # A second Ctrl-C ends gleanor with _exit while its worker may be unjoined,
+    # by design; that is a thread leak to ThreadSanitizer, not a race.
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_thread_leaks=0 \
       GTEST_FILTER='ChannelTest.*:ChannelThreads.*:WorkerTest.*:FrontEndTest.*:QueuePoster.*:EndToEnd.*' \
       ctest --test-dir build/tsan --output-on-failure -j"$jobs" -R '^(platform|loop|cli)$'
     ;;
