@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/le_words.h"
 #include "engine/recovery_engine.h"
 #include "platform/prompt.h"
 #include "ui/core/channel.h"
 
 namespace {
 
-constexpr uint32_t kWordBytes = 4;
 constexpr uint32_t kSectorsPerWord = 32;
 constexpr uint32_t kBitsPerByte = 8;
 // A new bitmap holds floor(sectorCount / 32) + 3 words, so that every window
@@ -25,18 +25,6 @@ constexpr uint8_t kMissingByte = 0xFF;
 constexpr uint32_t kFillBlock = 4096;
 constexpr int kMessageSize = 256;
 
-uint32_t LoadLE(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void StoreLE(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 // Writes `bytes` bytes of 0xFF from the current position; false on a short write.
 bool FillMissing(CRawFile& file, uint64_t bytes)

@@ -11,29 +11,17 @@
 
 #include <algorithm>
 
+#include "engine/le_words.h"
 #include "engine/recovery_engine.h"
 #include "platform/clock.h"
 #include "ui/core/channel.h"
 
 namespace {
 
-constexpr uint32_t kWordBytes = 4;
 constexpr uint32_t kImportHeadWords = 4;
 constexpr uint32_t kScanBlock = 8192;         // bytes searched per read when looking for a head
 constexpr uint32_t kMergeSyncMs = 30000;      // image, then flag file, reach the device this often
 
-uint32_t LoadLE(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void StoreLE(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 enum class Head { End, Short, Bad, Good };
 

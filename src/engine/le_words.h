@@ -1,0 +1,18 @@
+// The program's own files hold unsigned 32-bit little-endian words.
+#pragma once
+#include <cstdint>
+
+constexpr uint32_t kWordBytes = 4;
+
+inline uint32_t LoadLE(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline void StoreLE(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
