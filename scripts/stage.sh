@@ -74,8 +74,7 @@ case "$stage" in
     wine_env "$prefix"
     failed=0
     count=0
-    for exe in build/win/tests/test_*.exe; do
-      [ -e "$exe" ] || continue
+    for exe in $(find build/win/tests -name 'test_*.exe' | sort); do
       count=$((count + 1))
       echo "== $(basename "$exe") under wine"
       # Test data and the simulated drive's DLL are found from the build folder.
