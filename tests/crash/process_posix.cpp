@@ -27,6 +27,7 @@ long long NowMs()
     dup2(null, 1);
     if (plan.runAsGid >= 0 && setgid(gid_t(plan.runAsGid)) != 0) _exit(126);
     if (plan.runAsUid >= 0 && setuid(uid_t(plan.runAsUid)) != 0) _exit(126);
+    if (plan.runAsUid >= 0 && chdir("/") != 0) _exit(126);  // the caller's folder may be closed to that user
     if (!shim.empty()) setenv("LD_PRELOAD", shim.c_str(), 1);
     for (const auto& [name, value] : plan.env) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};

@@ -38,7 +38,7 @@ protected:
         if (!mounted_.empty()) umount2(mounted_.c_str(), MNT_DETACH);
     }
 
-    std::string Damaged() const { return SourceDir() + "/tests/crash/damaged.sim"; }
+    std::string Damaged() const { return damaged_; }
 
     // A profile of a healthy disc of `sectors`, in the test's folder.
     std::string Healthy(uint32_t sectors, uint32_t sectorMicros)
@@ -56,7 +56,7 @@ protected:
         plan.runAsUid = runAsUid_;
         plan.runAsGid = runAsGid_;
         bool hung = false;
-        ChildResult r = RunChild(GLEANOR_CLI_PATH, CRASH_SHIM_PATH, plan, &hung);
+        ChildResult r = RunChild(program_, shim_, plan, &hung);
         EXPECT_FALSE(hung) << "gleanor " << args[0] << " did not end";
         return r;
     }
@@ -92,12 +92,26 @@ protected:
         return true;
     }
 
-    // When root, the children run as "nobody", for whom file modes count.
+    // When root, the children run as "nobody", for whom file modes count. What
+    // they run and read is copied into the test's folder, so that it does not
+    // matter where the build tree lies; that folder must itself be reachable.
     void RunAsNobody(const std::string& folder)
     {
         if (geteuid() != 0) return;
         passwd* pw = getpwnam("nobody");
         ASSERT_NE(nullptr, pw);
+        std::string blocked = FolderOthersCannotEnter(fs::path(dir.Path()).parent_path());
+        if (!blocked.empty()) GTEST_SKIP() << "user nobody cannot enter " << blocked << " (set TMPDIR elsewhere)";
+        std::string bin = dir.File("bin") + "/";
+        fs::create_directories(bin);
+        fs::copy_file(program_, bin + "gleanor");
+        fs::copy_file(shim_, bin + "crash_shim.so");
+        fs::copy_file(damaged_, bin + "damaged.sim");
+        program_ = bin + "gleanor";
+        shim_ = bin + "crash_shim.so";
+        damaged_ = bin + "damaged.sim";
+        fs::permissions(dir.Path(), fs::perms(0755));
+        fs::permissions(bin, fs::perms(0755));
         runAsUid_ = int(pw->pw_uid);
         runAsGid_ = int(pw->pw_gid);
         ASSERT_EQ(0, chown(dir.Path().c_str(), pw->pw_uid, pw->pw_gid));
@@ -107,6 +121,20 @@ protected:
     CTempDir dir;
 
 private:
+    // The nearest folder above `path` that others may not pass through, or "".
+    static std::string FolderOthersCannotEnter(fs::path path)
+    {
+        for (path = path.parent_path(); !path.empty(); path = path.parent_path()) {
+            struct stat st;
+            if (stat(path.c_str(), &st) != 0 || !(st.st_mode & S_IXOTH)) return path.string();
+            if (path == path.root_path()) break;
+        }
+        return "";
+    }
+
+    std::string program_ = GLEANOR_CLI_PATH;
+    std::string shim_ = CRASH_SHIM_PATH;
+    std::string damaged_ = SourceDir() + "/tests/crash/damaged.sim";
     std::string mounted_;
     int runAsUid_ = -1;
     int runAsGid_ = -1;
@@ -159,6 +187,7 @@ TEST_F(DestinationFaults, ReadOnlyMidCopyFinishesThenRefusesTheNextCopy)
     std::string dest = dir.File("dest") + "/";
     fs::create_directories(dest);
     RunAsNobody(dest);
+    if (HasFatalFailure() || IsSkipped()) return;
     ChildResult first;
     std::thread copy([&] {
         first = Gleanor(CopyArgs(Damaged(), dest, {"--give-up", "1m"}), {{"GLEANOR_SHIM_PACE_US", std::to_string(kPaceMicros)}});
