@@ -79,6 +79,7 @@ CFrontEnd::~CFrontEnd()
     SetClock(nullptr);
     settings.SetDefaults();
     settings.giveUpLevel = 0;
+    settings.strategy = kStrategyCareful;
 }
 
 PromptSetup CFrontEnd::MakePromptSetup() const
@@ -101,6 +102,7 @@ void CFrontEnd::InstallGlobals()
     settings.cycleTray = options_.cycleTray ? 1 : 0;
     settings.allowCooldown = options_.noCooldown ? 0 : 1;
     settings.ejectOnCompletion = options_.ejectOnCompletion ? 1 : 0;
+    settings.strategy = options_.carefulOnly ? kStrategyCareful : kStrategySweep;
     ResetChannel();
     SetPoster(&poster_);
     SetPrompt(prompt_.get());

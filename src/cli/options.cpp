@@ -122,6 +122,13 @@ bool ApplySimClock(Options* o, const std::string& v, std::string* error)
     return true;
 }
 
+bool ApplyStrategy(Options* o, const std::string& v, std::string* error)
+{
+    if (v != "sweep" && v != "careful") return Fail(error, "--strategy: expected sweep or careful, got '" + v + "'");
+    o->carefulOnly = v == "careful";
+    return true;
+}
+
 bool ApplyAnswer(Options* o, const std::string& v, std::string* error)
 {
     // Split at the last '=': a button word never holds one.
@@ -152,6 +159,7 @@ const OptionSpec kOptions[] = {
     {"--dest", true, Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
     {"--image", true, Bit(Command::Copy), ApplyImage},
     {"--give-up", true, Bit(Command::Copy), ApplyGiveUp},
+    {"--strategy", true, Bit(Command::Copy), ApplyStrategy},
     {"--cycle-tray", false, Bit(Command::Copy), ApplyCycleTray},
     {"--no-cooldown", false, Bit(Command::Copy), ApplyNoCooldown},
     {"--eject", false, Bit(Command::Copy), ApplyEject},
@@ -345,6 +353,8 @@ std::string UsageText()
            "  --dest DIR             destination folder (default: the current folder)\n"
            "  --image PATH           image file, relative to --dest (default: the volume label .iso)\n"
            "  --give-up never|10h|1h|10m|1m   give up after this long without a good read\n"
+           "  --strategy sweep|careful   sweep: read what reads and the edges of the damage first,\n"
+           "                         then the careful passes (default); careful: the careful passes alone\n"
            "  --cycle-tray           let drive care open and close the tray\n"
            "  --no-cooldown          no long cooldown pauses\n"
            "  --eject                open the tray when the copy has finished\n"

@@ -32,6 +32,7 @@ struct Options {
     bool cycleTray = false;          // --cycle-tray
     bool noCooldown = false;         // --no-cooldown
     bool ejectOnCompletion = false;  // --eject
+    bool carefulOnly = false;        // --strategy careful: the careful passes alone, no sweep first
     ForceSource force = ForceSource::None;
     std::string forceFlagPath;       // --force-size flag:PATH
     uint32_t forceSectors = 0;       // --force-size SECTORS

@@ -7,6 +7,7 @@
 
 #include "app/core/settings.h"
 #include "engine/recovery_engine.h"
+#include "engine/sweep.h"
 #include "platform/clock.h"
 #include "platform/prompt.h"
 #include "ui/core/channel.h"
@@ -39,11 +40,18 @@ uint32_t Shortfall(uint32_t a, uint32_t b)
     return a > b ? a - b : 0;
 }
 
-class CCopyRun {
+class CCopyRun : public ICopyRequests {
 public:
     explicit CCopyRun(CRecoveryEngine& engine) : e(engine) {}
 
     int Run(const char** text);
+
+    // What the sweep phases ask of the copy.
+    bool Going() const override { return outcome == OUTCOME_OK; }
+    void Enter(uint32_t lba) override;
+    void ReadFailed(uint32_t lba) override;
+    void WriteFailed() override { SetOutcome(OUTCOME_DISK_FULL, "Disk Full ???"); }
+    void EndRequest() override;
 
 private:
     void Start();
@@ -237,6 +245,10 @@ void CCopyRun::MarkCell(uint8_t state)
 
 void CCopyRun::Passes()
 {
+    if (settings.strategy.load(std::memory_order_relaxed) == kStrategySweep) {
+        RunSweepPhases(e, *this);
+        if (outcome != OUTCOME_OK) return;
+    }
     singleSectorMode = false;
     do {
         Pass();
@@ -255,14 +267,30 @@ void CCopyRun::Pass()
     e.ReportProgress();
 }
 
-void CCopyRun::Request()
+void CCopyRun::Enter(uint32_t lba)
 {
-    uint32_t position = e.position.load(std::memory_order_relaxed);
-    uint32_t cell = CellOf(position);
+    e.position.store(lba, std::memory_order_relaxed);
+    uint32_t cell = CellOf(lba);
     if (cell != progressMap.mapCurrentCell.load(std::memory_order_relaxed)) {
         progressMap.cells[cell].store(kCellVisited, std::memory_order_relaxed);
         progressMap.mapCurrentCell.store(cell, std::memory_order_relaxed);
     }
+}
+
+void CCopyRun::ReadFailed(uint32_t lba)
+{
+    progressMap.cells[CellOf(lba)].store(kCellError, std::memory_order_relaxed);
+}
+
+void CCopyRun::EndRequest()
+{
+    if (!e.runRequested.load(std::memory_order_relaxed)) SetOutcome(OUTCOME_USER_BREAK, "User Break");
+    if (outcome != OUTCOME_OK || TickCount() - e.tickNow > kProgressTickMs) Tick();
+}
+
+void CCopyRun::Request()
+{
+    Enter(e.position.load(std::memory_order_relaxed));
 
     bool missing = false;
     uint32_t length = RequestLength(&missing);

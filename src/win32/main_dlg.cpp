@@ -64,6 +64,17 @@ void CMainDlg::AddAboutMenuItem()
     if (LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, text, kStringBuffer) <= 0 || !text[0]) return;
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, text);
+    if (LoadStringA(GetModuleHandleA(nullptr), IDS_SWEEPFIRST, text, kStringBuffer) > 0 && text[0])
+        AppendMenuA(menu, MF_STRING, IDM_SWEEPFIRST, text);
+}
+
+// The check mark follows the strategy, which the next copy uses.
+void CMainDlg::ShowStrategy()
+{
+    HMENU menu = GetSystemMenu(hwnd_, FALSE);
+    if (!menu) return;
+    bool sweep = settings.strategy == kStrategySweep;
+    CheckMenuItem(menu, IDM_SWEEPFIRST, MF_BYCOMMAND | (sweep ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void CMainDlg::SetUpProgressCanvas()
@@ -86,6 +97,7 @@ void CMainDlg::RestoreSettings()
     SetChecked(IDC_CYCLE_TRAY, settings.cycleTray != 0);
     SetChecked(IDC_ALLOW_COOLDOWN, settings.allowCooldown != 0);
     SetChecked(IDC_EJECT_ON_COMPLETION, settings.ejectOnCompletion != 0);
+    ShowStrategy();
     ShowLevelName();
 }
 
@@ -112,6 +124,11 @@ INT_PTR CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool* ha
         if ((wParam & kSysCommandMask) == IDM_ABOUTBOX) {
             CAboutDlg about;
             about.DoModal(hwnd_);
+            return TRUE;
+        }
+        if ((wParam & kSysCommandMask) == IDM_SWEEPFIRST) {
+            settings.strategy = settings.strategy == kStrategySweep ? kStrategyCareful : kStrategySweep;
+            ShowStrategy();
             return TRUE;
         }
         *handled = false;

@@ -43,6 +43,7 @@ protected:
 
 private:
     void AddAboutMenuItem();
+    void ShowStrategy();
     void SetUpProgressCanvas();
     void RestoreSettings();
     void ScanDrives();

@@ -9,6 +9,11 @@
 
 constexpr unsigned kSettingRecordSize = 8;
 
+// How a copy works: the careful passes alone, or first a sweep over what reads
+// and the edges of the damage, then the careful passes.
+constexpr uint8_t kStrategyCareful = 0;
+constexpr uint8_t kStrategySweep = 1;
+
 struct SettingRecord {
     std::atomic<int32_t> debugLevel{0};        // 0..4, "Normal" .. "Debug"
     std::atomic<uint8_t> cycleTray{0};         // "Cycle Tray"
@@ -16,6 +21,7 @@ struct SettingRecord {
     std::atomic<uint8_t> ejectOnCompletion{0}; // "Eject" on completion
     std::atomic<uint8_t> spare{0};             // never set; saved back as read
     std::atomic<int32_t> giveUpLevel{0};       // 0..4, not persisted
+    std::atomic<uint8_t> strategy{kStrategyCareful};  // not in the 8 bytes: a key of its own
 
     // The 8 bytes as stored in the settings file, little-endian.
     void ToBytes(uint8_t out[kSettingRecordSize]) const;

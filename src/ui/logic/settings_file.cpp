@@ -36,6 +36,8 @@ std::string ReadSettings(IProfileStore& store, const std::string& user, SettingR
     if (level < 0) level = 0;
     if (level > kLogLevels - 1) level = kLogLevels - 1;
     record.debugLevel.store(level, std::memory_order_relaxed);
+    int strategy = store.GetInt(kProfileSection, UserKey(user, kStrategyKeySuffix).c_str(), kStrategyCareful);
+    record.strategy.store(strategy == kStrategySweep ? kStrategySweep : kStrategyCareful, std::memory_order_relaxed);
     return folder;
 }
 
@@ -46,4 +48,6 @@ void WriteSettings(IProfileStore& store, const std::string& user, const std::str
     uint8_t bytes[kSettingRecordSize];
     record.ToBytes(bytes);
     store.WriteStruct(kProfileSection, UserKey(user, kSettingKeySuffix).c_str(), bytes, sizeof bytes);
+    const char* strategy = record.strategy.load(std::memory_order_relaxed) == kStrategySweep ? "1" : "0";
+    store.WriteString(kProfileSection, UserKey(user, kStrategyKeySuffix).c_str(), strategy);
 }

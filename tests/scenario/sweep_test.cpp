@@ -1,0 +1,180 @@
+// Whole copies with the sweep first: aligned requests, the edges of a dead
+// area found from both sides, the careful passes after them, Pause and
+// give-up in every phase.
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "app/core/settings.h"
+#include "scenario_rig.h"
+
+namespace {
+
+struct Read {
+    unsigned long lba = 0, count = 0;
+    bool ok = false;
+};
+
+// The drive's READ lines, from the log line at index `from` on, up to the
+// first line that starts with `until` ("" for all).
+std::vector<Read> Reads(const std::vector<std::pair<uint32_t, std::string>>& log, size_t from,
+                        const std::string& until = "")
+{
+    std::vector<Read> reads;
+    for (size_t i = from; i < log.size(); ++i) {
+        const std::string& line = log[i].second;
+        if (!until.empty() && line.rfind(until, 0) == 0) break;
+        Read r;
+        char word[8] = "";
+        if (std::sscanf(line.c_str(), "lba %lx, len %lx %7s", &r.lba, &r.count, word) != 3) continue;
+        r.ok = std::string(word) == "OK";
+        reads.push_back(r);
+    }
+    return reads;
+}
+
+class SweepScenario : public ScenarioTest {
+protected:
+    SweepScenario()
+    {
+        settings.strategy = kStrategySweep;
+        settings.debugLevel = 4;  // the drive's READ lines
+    }
+    ~SweepScenario() override
+    {
+        settings.strategy = kStrategyCareful;
+        settings.debugLevel = 0;
+        settings.giveUpLevel = 0;
+    }
+
+    // Sum of the errors of every phase and pass line.
+    unsigned long LoggedErrors() const
+    {
+        unsigned long sum = 0;
+        for (const auto& line : fe.poster.LogLines()) {
+            char name[8] = "";
+            unsigned long n = 0, read = 0, errors = 0;
+            if (std::sscanf(line.c_str(), "%7s %lu Read %lu Errors %lu", name, &n, &read, &errors) == 4) sum += errors;
+        }
+        return sum;
+    }
+
+    std::vector<uint32_t> Range(uint32_t first, uint32_t last) const
+    {
+        std::vector<uint32_t> out;
+        for (uint32_t lba = first; lba <= last; ++lba) out.push_back(lba);
+        return out;
+    }
+};
+
+// Given a dead area that starts inside a block, then the sweep reads only
+// aligned blocks, the edges bring back everything on both sides of it, and
+// the careful passes, which follow with drive care, find nothing more.
+TEST_F(SweepScenario, AlignedSweepEdgesOnBothSidesThenCarefulPasses)
+{
+    SimProfile p = Disc(4000, 100);
+    AddBad(p, 1000, 1039);
+    AddBad(p, 2500, 2500);
+    Attach({p});
+    settings.giveUpLevel = 4;
+    EXPECT_EQ(OUTCOME_GIVE_UP, Copy());
+    EXPECT_TRUE(Logged("Exit 0x7: Give Up"));
+
+    for (const Read& r : Reads(poster.timedLog, 0, "Sweep 1 ")) {
+        EXPECT_EQ(0u, r.lba % 16) << r.lba;
+        EXPECT_EQ(16u, r.count) << r.lba;
+    }
+    std::vector<uint32_t> dead = Range(1000, 1039);
+    dead.push_back(2500);
+    EXPECT_EQ(dead, MissingSectors());
+    ExpectImageConsistent();
+
+    // No drive care before the careful passes, and those read nothing more.
+    size_t lastEdges = 0;
+    for (size_t i = 0; i < poster.timedLog.size(); ++i)
+        if (poster.timedLog[i].second.rfind("Edges ", 0) == 0) lastEdges = i;
+    ASSERT_GT(lastEdges, 0u);
+    for (size_t i = 0; i < lastEdges; ++i) EXPECT_NE(0u, poster.timedLog[i].second.rfind("Pause ", 0));
+    auto loops = LinesWith("Loop ");
+    ASSERT_FALSE(loops.empty());
+    for (const auto& line : loops) EXPECT_NE(std::string::npos, line.find(" Read 0 ")) << line;
+    ASSERT_TRUE(LoggedPrefix("Edges 1 Read "));
+    FlagHeader h;
+    h.Decode(Flags().data());
+    EXPECT_EQ(h.readErrors, LoggedErrors());
+}
+
+// Pause in the sweep, in the edges and in the careful passes: each copy ends
+// "User Break", and the resumed copy reads only what is still missing.
+TEST_F(SweepScenario, PauseInEachPhaseThenResume)
+{
+    SimProfile p = Disc(4000, 100);  // too small for spin-up reads, which read sectors again
+    AddBad(p, 2000, 2100);
+    Attach({p});
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "Edges "}, {"Sweep 1 ", "Loop "}, {"Edges ", "Loop 2 "}};
+    for (const auto& [after, absent] : cases) {
+        SCOPED_TRACE(after);
+        CTempDir here;
+        engine.destFolder = here.Path();
+        size_t mark = poster.timedLog.size();
+        bool armed = after.empty();
+        poster.onLog = [&, after = after](const std::string& line) {
+            if (!after.empty() && line.rfind(after, 0) == 0) armed = true;
+            unsigned long lba = 0, count = 0;
+            if (!armed || std::sscanf(line.c_str(), "lba %lx, len %lx", &lba, &count) != 2) return;
+            if (!after.empty() || lba >= 1280) engine.runRequested = false;
+        };
+        settings.giveUpLevel = 0;
+        fe.prompt.ChooseFileAnswer(here.File("Disc"));
+        engine.runRequested = true;
+        EXPECT_EQ(OUTCOME_USER_BREAK, engine.RunCopy());
+        poster.onLog = nullptr;
+        bool sawAbsent = false;
+        for (size_t i = mark; i < poster.timedLog.size(); ++i)
+            sawAbsent = sawAbsent || poster.timedLog[i].second.rfind(absent, 0) == 0;
+        EXPECT_FALSE(sawAbsent) << absent;
+
+        size_t resume = poster.timedLog.size();
+        settings.giveUpLevel = 4;
+        fe.prompt.ChooseFileAnswer(here.File("Disc"));
+        engine.runRequested = true;
+        EXPECT_EQ(OUTCOME_GIVE_UP, engine.RunCopy());
+        std::map<unsigned long, int> good;
+        for (const Read& r : Reads(poster.timedLog, mark))
+            for (unsigned long i = 0; r.ok && i < r.count; ++i) ++good[r.lba + i];
+        for (const auto& [lba, times] : good) ASSERT_EQ(1, times) << lba;
+        EXPECT_EQ(4000u - 101u, good.size());
+        bool resumedSweep = false;
+        for (size_t i = resume; i < poster.timedLog.size(); ++i)
+            resumedSweep = resumedSweep || poster.timedLog[i].second.rfind("Sweep 1 ", 0) == 0;
+        EXPECT_TRUE(resumedSweep);
+    }
+}
+
+// Failures with no good read count towards the give-up time in the sweep
+// and in the edges as in the careful passes.
+TEST_F(SweepScenario, GivesUpInTheSweepAndInTheEdges)
+{
+    settings.giveUpLevel = 4;
+    SimProfile dead = Disc(20000, 25000);
+    AddBad(dead, 0, 19999);
+    SimProfile end = Disc(20000, 25000);
+    AddBad(end, 19968, 19999);
+    Attach({dead, end});
+    EXPECT_EQ(OUTCOME_GIVE_UP, Copy());
+    EXPECT_TRUE(LoggedPrefix("Sweep 1 Read 0 Errors 3"));
+    EXPECT_FALSE(LoggedPrefix("Edges "));
+    EXPECT_EQ(20000u, MissingSectors().size());
+    ExpectHeaderSound();
+
+    ASSERT_TRUE(engine.drive.SelectDrive(1));
+    EXPECT_EQ(OUTCOME_GIVE_UP, Copy("Edge"));
+    EXPECT_TRUE(LoggedPrefix("Sweep 1 Read 19968 Errors 2"));
+    EXPECT_TRUE(LoggedPrefix("Edges 1 Read 0 Errors 1"));
+    EXPECT_FALSE(LoggedPrefix("Loop "));
+    EXPECT_EQ(Range(19968, 19999), MissingSectors("Edge"));
+    ExpectImageConsistent("Edge", 1);
+}
+
+}  // namespace
