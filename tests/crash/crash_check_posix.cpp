@@ -286,9 +286,17 @@ int CCrashTest::Run()
     const std::vector<std::string> careLines{"Loop ", "Pause ", "Spinup ", "Cycle Tray "};
     int round = 0;
     while (tally_.killPoints < cfg_.kills && !OutOfTime()) {
-        switch (round++ % 3) {
-        case 0: CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--cycle-tray"}, careLines); break;
+        switch (round++ % 4) {
+        case 0:
+            CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--cycle-tray", "--strategy", "careful"}, careLines);
+            break;
         case 1: ExportAndMergeChain(); break;
+        // The sweep and the edges: killed where a phase ends, and at random
+        // moments and file writes inside them.
+        case 2:
+            CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--strategy", "sweep"},
+                      round % 8 == 3 ? std::vector<std::string>{"Sweep "} : std::vector<std::string>{"Edges "});
+            break;
         default: CopyChain(Profile("cooldown.sim"), {"--give-up", "1h"}, {"Cooldown "}); break;
         }
         std::fflush(stdout);

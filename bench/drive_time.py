@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Drive-time comparison on the FUSE damaged medium; bench/drive_time.sh runs it.
+
+One row per run: drive time, readable sectors rescued, wrong sectors, and the
+drive time until 99 % and 99.9 % of the readable sectors were in. ddrescue's
+figures come from the medium. Gleanor's come from its own virtual clock, which
+also counts its drive care: the total is the elapsed time its flag file header
+keeps; the milestones are rebuilt from its log at level 4, which names every
+READ and every drive-care action with what it cost on that clock, and the
+rebuilt total is checked against the header's.
+"""
+import argparse, json, os, struct, subprocess, sys
+
+SECTOR_US, ERROR_MS = 100, 3000  # the DVD profiles' costs, charged alike by gleanor's simulated drive
+COOLDOWN_MIN, COOLDOWN_MAX = 5, 1800
+
+
+def gleanor_clock(log_path):
+    """[(seconds on gleanor's clock, sectors rescued so far)] from a level-4 log."""
+    t_us, seen, curve = 0, set(), []
+    spin_left = 0  # READs of a spin-up still to come: they keep no data
+    for line in open(log_path, errors='replace'):
+        w = line.split()
+        if line.startswith('lba ') and len(w) >= 5:
+            lba, count, ok = int(w[1].rstrip(','), 16), int(w[3], 16), w[4] == 'OK'
+            t_us += count * SECTOR_US if ok else ERROR_MS * 1000
+            if spin_left:
+                spin_left = spin_left - 1 if ok else 0
+            elif ok:
+                seen.update(range(lba, lba + count))
+                curve.append((t_us / 1e6, len(seen)))
+        elif line.startswith('Spinup ') and len(w) == 3 and w[1] != 'Failed':
+            spin_left = int(w[2])
+        elif line.startswith(('Pause ', 'Cycle Tray ')) and w[-1] == 'msec':
+            t_us += int(w[-2]) * 1000
+        elif line.startswith('Cooldown ') and w[-1] == 'sec':
+            s = int(w[1])
+            t_us += (COOLDOWN_MAX - 1 if s > COOLDOWN_MAX else max(s, COOLDOWN_MIN)) * 1000000
+    return t_us / 1e6, curve
+
+
+def milestone(curve, want):
+    return next((t for t, n in curve if n >= want), None)
+
+
+def header_seconds(flg):
+    with open(flg, 'rb') as f:
+        return struct.unpack('<5I', f.read(20))[4]
+
+
+def measure(a, profile, label, work, out, cmd):
+    args = [sys.executable, os.path.join(a.harness, 'measure.py'), '--bin', a.medium, '--virtual',
+            '--profile', os.path.join(a.harness, 'profiles', profile + '.txt'), '--image', a.image,
+            '--work', work, '--label', label, '--out', out, '--rm-out', '--timeout', str(a.timeout), cmd]
+    subprocess.run(args, stdout=subprocess.DEVNULL, check=False)
+    with open(os.path.join(work, 'summary.json')) as f:
+        return json.load(f)
+
+
+def hours(s):
+    return '-' if s is None else f'{s / 3600:.2f} h'
+
+
+def run(a, profile, name):
+    work = os.path.abspath(os.path.join(a.work, f'{profile}-{name}'.replace(' ', '')))
+    subprocess.run(['rm', '-rf', work], check=True)
+    if name.startswith('gleanor'):
+        strategy = name.split()[1]
+        sim = "printf 'image {disc}\\nsectors 100000\\nerror_ms %d\\nsector_us %d\\n' > {work}/p.sim" % (
+            ERROR_MS, SECTOR_US)
+        cmd = (f'{sim} && {a.gleanor} copy --sim {{work}}/p.sim --sim-clock virtual --dest {{work}} '
+               f'--image out.iso --give-up 1h --strategy {strategy} --log-level 4 </dev/null')
+        s = measure(a, profile, f'{profile}/{name}', work, '{work}/out.iso', cmd)
+        rebuilt, curve = gleanor_clock(os.path.join(work, 'cmd.log'))
+        if s['rc'] == 'timeout':  # killed: its header never got the time; the log has it
+            total = rebuilt
+            note = ' (stopped by the time limit)'
+        else:
+            total = header_seconds(os.path.join(work, 'out.flg'))
+            note = ''
+        if s['rc'] != 'timeout' and abs(rebuilt - total) > max(2, total * 0.01):
+            print(f'  ({profile}/{name}: the log gives {rebuilt:.0f} s, the clock {total} s)', flush=True)
+        d99, d999 = milestone(curve, 0.99 * s['readable']), milestone(curve, 0.999 * s['readable'])
+        note += f', medium alone {hours(s["drive_s"])}'
+    else:
+        opt = {'ddrescue': '', 'ddrescue -r3': '-r3 '}[name]
+        s = measure(a, profile, f'{profile}/{name}', work, '{work}/out.img',
+                    f'ddrescue -b2048 {opt}{{disc}} {{out}} {{work}}/map')
+        total, ms = s['drive_s'], s['drive_milestones_s']
+        d99, d999 = ms.get('99'), ms.get('99.9')
+        note = ''
+    pct = 100.0 * s['correct'] / max(s['readable'], 1)
+    print(f'| {profile} | {name} | {hours(total)}{note} | {s["correct"]} / {s["readable"]} ({pct:.2f} %) '
+          f'| {s["wrong"]} | {hours(d99)} | {hours(d999)} |', flush=True)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for k in ('harness', 'medium', 'image', 'gleanor', 'work'):
+        ap.add_argument('--' + k, required=True)
+    ap.add_argument('--timeout', type=int, default=7200)
+    ap.add_argument('--runs', default='gleanor sweep,gleanor careful,ddrescue,ddrescue -r3')
+    ap.add_argument('profiles', nargs='*', default=['dvd-s', 'dvd-f', 'dvd-e'])
+    a = ap.parse_args()
+    os.makedirs(a.work, exist_ok=True)
+    print('| profile | run | drive time | readable rescued | wrong | to 99 % | to 99.9 % |')
+    print('|---|---|---|---|---|---|---|')
+    for name in a.runs.split(','):
+        for p in a.profiles:
+            run(a, p, name)
+
+
+if __name__ == '__main__':
+    main()
