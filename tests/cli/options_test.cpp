@@ -85,6 +85,15 @@ TEST(CommandLine, GiveUpWordsAreTheFiveLevels)
     ExpectRefused({"copy", "--give-up", "1M"}, "--give-up");
 }
 
+TEST(CommandLine, StrategySweepByDefaultCarefulOnRequest)
+{
+    EXPECT_FALSE(Parse({"copy"}).options.carefulOnly);
+    EXPECT_FALSE(Parse({"copy", "--strategy", "sweep"}).options.carefulOnly);
+    EXPECT_TRUE(Parse({"copy", "--strategy=careful"}).options.carefulOnly);
+    ExpectRefused({"copy", "--strategy", "fast"}, "--strategy");
+    ExpectRefused({"import", "x.imp", "--strategy", "careful"}, "--strategy");
+}
+
 TEST(CommandLine, ForceSizeSources)
 {
     EXPECT_EQ(ForceSource::Drive, Parse({"copy", "--force-size", "drive"}).options.force);

@@ -121,6 +121,25 @@ TEST_F(SettingsFile, UsersKeepSeparateKeysAndShareDebugLevel)
     EXPECT_EQ(std::string::npos, ini.find("DebugLevel"));  // never written
 }
 
+// The strategy has a key of its own: the careful passes unless it says 1,
+// and the 8-byte record stays as it was.
+TEST_F(SettingsFile, StrategyKeyOfItsOwn)
+{
+    record.strategy = kStrategySweep;
+    ReadSettings(store, "ann", record);
+    EXPECT_EQ(kStrategyCareful, record.strategy);
+    record.strategy = kStrategySweep;
+    WriteSettings(store, "ann", "D:\\", record);
+    EXPECT_NE(std::string::npos, ReadIni().find("annStrategy=1\r\n"));
+    EXPECT_NE(std::string::npos, ReadIni().find("annSetting=" + Record(0, 0, 1, 0) + "\r\n"));
+    record.strategy = kStrategyCareful;
+    ReadSettings(store, "ann", record);
+    EXPECT_EQ(kStrategySweep, record.strategy);
+    WriteIni({"[Gleanor]", "annStrategy=7"});
+    ReadSettings(store, "ann", record);
+    EXPECT_EQ(kStrategyCareful, record.strategy);
+}
+
 TEST_F(SettingsFile, NoUserNameMeansBareKeys)
 {
     WriteSettings(store, "", "F:\\x\\", record);

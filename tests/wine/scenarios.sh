@@ -239,6 +239,47 @@ EOT
   stop_program
 }
 
+# The system menu's sweep switch: the classic copy by default, the sweep
+# first once it is ticked (for the next copy), kept per user under a key of
+# its own; ticked again, it is off.
+scenario_strategy_switch() {
+  new_scenario strategy_switch
+  profile clean "label CLEAN" "sectors 500"
+  local dest; dest="$(winpath "$DIR/out")\\"
+  local iso; iso="$(winpath "$DIR/out/CLEAN.iso")"
+  write_ini "$dest" "$(record 1 0 1 0)"
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+wait-enabled $START 10000
+click $START
+open-file Open "$iso" 20000
+wait-log "Exit 0x0: Ok" 60000
+log-has "Loop 1 Read 500 Errors 0"
+log-lacks "Sweep 1 "
+sysmenu 32
+wait-enabled $START 10000
+click $START
+open-file Open "$iso" 20000
+wait-log "Sweep 1 Read 0 Errors 0" 60000
+wait-enabled $EXIT 10000
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program || return 1
+  check "strategy saved" grep -q "$(id -un)Strategy=1" "$DIR/Gleanor.ini" || return 1
+  check "the record unchanged" grep -q "Setting=$(record 1 0 1 0)" "$DIR/Gleanor.ini" || return 1
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+sysmenu 32
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program || return 1
+  check "switched off" grep -q "$(id -un)Strategy=0" "$DIR/Gleanor.ini"
+}
+
 # A finished copy with "Shutdown" ticked (and "Eject" clear) reaches the
 # power-off seam, saves the settings and ends the program; the tray stays shut.
 scenario_shutdown_on_completion() {
