@@ -60,7 +60,8 @@ int RunDemo(const Options& given, const CliIo& io)
     fe.SetWallLimit(kDemoWallLimit);
     fe.Display().Note("Demo: rescuing the simulated scratched disc " + profile);
     fe.Display().Note("      into " + dir + " (simulated time: hours of drive work take seconds).");
-    fe.Display().Note("      Watch the passes (Loop lines), drive care, and sectors that come back later.");
+    fe.Display().Note("      Watch the sweep and the edges (Sweep, Edges lines), then the careful passes");
+    fe.Display().Note("      (Loop lines), drive care, and sectors that come back later.");
 
     int outcome = RunCopyCommand(fe);
     CRecoveryEngine& e = fe.Engine();

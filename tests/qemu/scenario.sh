@@ -11,7 +11,7 @@ interrupted_copy() {
     loops=$2
     log=/tmp/$name.log
     echo "@@BEGIN $name"
-    $G copy --drive "$COPY_DRIVE" --dest /out --image rescue.iso --yes --log-level "$3" </dev/null >"$log" 2>&1 &
+    $G copy --drive "$COPY_DRIVE" --dest /out --image rescue.iso --yes --strategy careful --log-level "$3" </dev/null >"$log" 2>&1 &
     pid=$!
     waited=0
     while kill -0 "$pid" 2>/dev/null && ! grep -q "^Loop $loops " "$log"; do
