@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Drive-time comparison on the FUSE damaged medium; bench/drive_time.sh runs it.
 
-One row per run: drive time, readable sectors rescued, wrong sectors, and the
-drive time until 99 % and 99.9 % of the readable sectors were in. ddrescue's
+One row per run: drive time, readable sectors rescued, wrong sectors, the
+drive time until 99 % and 99.9 % of the readable sectors were in, and until
+ddrescue's (default) final count was reached. ddrescue's
 figures come from the medium. Gleanor's come from its own virtual clock, which
 also counts its drive care: the total is the elapsed time its flag file header
 keeps; the milestones are rebuilt from its log at level 4, which names every
@@ -48,6 +49,11 @@ def header_seconds(flg):
         return struct.unpack('<5I', f.read(20))[4]
 
 
+def load(work):
+    with open(os.path.join(work, 'summary.json')) as f:
+        return json.load(f)
+
+
 def measure(a, profile, label, work, out, cmd):
     args = [sys.executable, os.path.join(a.harness, 'measure.py'), '--bin', a.medium, '--virtual',
             '--profile', os.path.join(a.harness, 'profiles', profile + '.txt'), '--image', a.image,
@@ -58,19 +64,22 @@ def measure(a, profile, label, work, out, cmd):
 
 
 def hours(s):
-    return '-' if s is None else f'{s / 3600:.2f} h'
+    if s is None:
+        return '-'
+    return f'{s:.0f} s' if s < 360 else f'{s / 3600:.2f} h'
 
 
-def run(a, profile, name):
+def run(a, profile, name, goals):
     work = os.path.abspath(os.path.join(a.work, f'{profile}-{name}'.replace(' ', '')))
-    subprocess.run(['rm', '-rf', work], check=True)
+    if not a.score_only:
+        subprocess.run(['rm', '-rf', work], check=True)
     if name.startswith('gleanor'):
         strategy = name.split()[1]
         sim = "printf 'image {disc}\\nsectors 100000\\nerror_ms %d\\nsector_us %d\\n' > {work}/p.sim" % (
             ERROR_MS, SECTOR_US)
         cmd = (f'{sim} && {a.gleanor} copy --sim {{work}}/p.sim --sim-clock virtual --dest {{work}} '
                f'--image out.iso --give-up 1h --strategy {strategy} --log-level 4 </dev/null')
-        s = measure(a, profile, f'{profile}/{name}', work, '{work}/out.iso', cmd)
+        s = load(work) if a.score_only else measure(a, profile, f'{profile}/{name}', work, '{work}/out.iso', cmd)
         rebuilt, curve = gleanor_clock(os.path.join(work, 'cmd.log'))
         if s['rc'] == 'timeout':  # killed: its header never got the time; the log has it
             total = rebuilt
@@ -81,17 +90,21 @@ def run(a, profile, name):
         if s['rc'] != 'timeout' and abs(rebuilt - total) > max(2, total * 0.01):
             print(f'  ({profile}/{name}: the log gives {rebuilt:.0f} s, the clock {total} s)', flush=True)
         d99, d999 = milestone(curve, 0.99 * s['readable']), milestone(curve, 0.999 * s['readable'])
+        goal = milestone(curve, goals[profile]) if profile in goals else None
         note += f', medium alone {hours(s["drive_s"])}'
     else:
         opt = {'ddrescue': '', 'ddrescue -r3': '-r3 '}[name]
-        s = measure(a, profile, f'{profile}/{name}', work, '{work}/out.img',
-                    f'ddrescue -b2048 {opt}{{disc}} {{out}} {{work}}/map')
+        s = load(work) if a.score_only else measure(a, profile, f'{profile}/{name}', work, '{work}/out.img',
+                                                    f'ddrescue -b2048 {opt}{{disc}} {{out}} {{work}}/map')
         total, ms = s['drive_s'], s['drive_milestones_s']
         d99, d999 = ms.get('99'), ms.get('99.9')
+        if name == 'ddrescue':
+            goals[profile] = s['correct']
+        goal = ms.get('last') if name == 'ddrescue' else None
         note = ''
     pct = 100.0 * s['correct'] / max(s['readable'], 1)
     print(f'| {profile} | {name} | {hours(total)}{note} | {s["correct"]} / {s["readable"]} ({pct:.2f} %) '
-          f'| {s["wrong"]} | {hours(d99)} | {hours(d999)} |', flush=True)
+          f'| {s["wrong"]} | {hours(d99)} | {hours(d999)} | {hours(goal)} |', flush=True)
 
 
 def main():
@@ -99,15 +112,17 @@ def main():
     for k in ('harness', 'medium', 'image', 'gleanor', 'work'):
         ap.add_argument('--' + k, required=True)
     ap.add_argument('--timeout', type=int, default=7200)
+    ap.add_argument('--score-only', action='store_true', help='score the runs left in --work again, run nothing')
     ap.add_argument('--runs', default='gleanor sweep,gleanor careful,ddrescue,ddrescue -r3')
     ap.add_argument('profiles', nargs='*', default=['dvd-s', 'dvd-f', 'dvd-e'])
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
-    print('| profile | run | drive time | readable rescued | wrong | to 99 % | to 99.9 % |')
-    print('|---|---|---|---|---|---|---|')
+    print('| profile | run | drive time | readable rescued | wrong | to 99 % | to 99.9 % | to ddrescue\'s count |')
+    print('|---|---|---|---|---|---|---|---|')
+    goals = {}  # ddrescue's final count by profile: the runs after it say when they reached it
     for name in a.runs.split(','):
         for p in a.profiles:
-            run(a, p, name)
+            run(a, p, name, goals)
 
 
 if __name__ == '__main__':
