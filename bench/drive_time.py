@@ -111,9 +111,9 @@ def main():
     ap = argparse.ArgumentParser()
     for k in ('harness', 'medium', 'image', 'gleanor', 'work'):
         ap.add_argument('--' + k, required=True)
-    ap.add_argument('--timeout', type=int, default=7200)
+    ap.add_argument('--timeout', type=int, default=900)
     ap.add_argument('--score-only', action='store_true', help='score the runs left in --work again, run nothing')
-    ap.add_argument('--runs', default='gleanor sweep,gleanor careful,ddrescue,ddrescue -r3')
+    ap.add_argument('--runs', default='ddrescue,ddrescue -r3,gleanor sweep,gleanor careful')
     ap.add_argument('profiles', nargs='*', default=['dvd-s', 'dvd-f', 'dvd-e'])
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
