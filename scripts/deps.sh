@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages_of() {
   case "$1" in
-    base) echo "cmake g++ make googletest python3 ccache" ;;
+    base) echo "cmake g++ make googletest python3 ccache gddrescue" ;;
     windows) echo "g++-mingw-w64-i686 wine wine32:i386 xvfb x11-apps imagemagick" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
     qemu) echo "qemu-system-x86 linux-image-amd64 busybox-static cpio" ;;
