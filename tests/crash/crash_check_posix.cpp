@@ -69,6 +69,7 @@ private:
     void CopyChain(const std::string& profile, const std::vector<std::string>& extra,
                    const std::vector<std::string>& lines);
     void ExportAndMergeChain();
+    void MapImportChain();
     KillMode PickMode(bool withLines);
     bool OutOfTime() const;
     std::string FreshDir(const char* name);
@@ -265,6 +266,69 @@ void CCrashTest::ExportAndMergeChain()
     }
 }
 
+// A rescue by ddrescue elsewhere brought in: machine A copies and gives up;
+// ddrescue's output (the whole disc here) and a map of random finished and
+// untried runs, one sector longer than the flag file counts, are imported
+// with `import --mapfile`, killed mid-merge and imported again.
+void CCrashTest::MapImportChain()
+{
+    CSimulatedAspi disc;
+    if (!LoadDisc(Profile("damaged.sim"), &disc)) {
+        ++tally_.inconsistent;
+        return;
+    }
+    std::string a = FreshDir("map-import");
+    ChildResult first = Gleanor(CopyArgs(a, Profile("damaged.sim"), {"--give-up", "1m"}), KillMode::Delay, {}, false);
+    Check("the copy before the map import", disc, a, "", {}, first, true);
+    std::vector<uint8_t> flg = ReadAll(a + "disc.flg");
+    if (flg.size() < kFlagHeaderSize) return;
+    FlagHeader h;
+    h.Decode(flg.data());
+
+    const uint32_t sectors = h.sectorCount + 1;
+    std::vector<bool> finished(sectors);
+    std::string map = "0x0 ? 1\n";
+    std::vector<uint8_t> data(size_t(sectors) * kSimSectorSize);
+    for (uint32_t lba = 0; lba < sectors; ++lba) disc.DiscContent(0, lba, data.data() + size_t(lba) * kSimSectorSize);
+    for (uint32_t lba = 0; lba < sectors;) {
+        uint32_t run = std::min(sectors - lba, std::uniform_int_distribution<uint32_t>(1, 300)(rng_));
+        bool plus = std::uniform_int_distribution<int>(0, 2)(rng_) != 0;
+        char line[80];
+        std::snprintf(line, sizeof line, "0x%llX 0x%llX %c\n", (unsigned long long)lba * kSimSectorSize,
+                      (unsigned long long)run * kSimSectorSize, plus ? '+' : '?');
+        map += line;
+        for (uint32_t k = 0; k < run; ++k) finished[lba + k] = plus;
+        lba += run;
+    }
+    FILE* f = std::fopen((a + "dd.img").c_str(), "wb");
+    FILE* m = std::fopen((a + "dd.map").c_str(), "wb");
+    if (f) std::fwrite(data.data(), 1, data.size(), f);
+    if (m) std::fputs(map.c_str(), m);
+    if (f) std::fclose(f);
+    if (m) std::fclose(m);
+
+    std::vector<std::string> args{"import", "--mapfile", a + "dd.map", "--from", a + "dd.img", "--dest", a,
+                                  "--image",  "disc.iso",  "--log-level", "2"};
+    for (int k = 0; k < kKillsPerChain && !OutOfTime(); ++k) {
+        ChildResult r = Gleanor(args, PickMode(false), {}, true);
+        Check(r.killed ? "a kill mid-map-import" : "a map import that ended first", disc, a, "", {}, r, !r.killed);
+    }
+    ChildResult merged = Gleanor(args, KillMode::Delay, {}, false);
+    if (merged.exitCode != 0) {
+        ++tally_.inconsistent;
+        std::printf("INCONSISTENT: the repeated map import into %s ended with status %d\n", a.c_str(), merged.exitCode);
+    }
+    Check("the repeated map import", disc, a, "", {}, merged, true);
+    flg = ReadAll(a + "disc.flg");
+    for (uint32_t lba = 0; lba < h.sectorCount; ++lba) {
+        if (finished[lba] && FlagMissing(flg, lba)) {
+            ++tally_.inconsistent;
+            std::printf("INCONSISTENT: LBA %u is finished in the map but still missing after the import\n", lba);
+            break;
+        }
+    }
+}
+
 // The checks must be able to fail: a program that loses every 7th sector
 // write while marking it read has to be caught.
 bool CCrashTest::SelfTest()
@@ -286,9 +350,10 @@ int CCrashTest::Run()
     const std::vector<std::string> careLines{"Loop ", "Pause ", "Spinup ", "Cycle Tray "};
     int round = 0;
     while (tally_.killPoints < cfg_.kills && !OutOfTime()) {
-        switch (round++ % 3) {
+        switch (round++ % 4) {
         case 0: CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--cycle-tray"}, careLines); break;
         case 1: ExportAndMergeChain(); break;
+        case 2: MapImportChain(); break;
         default: CopyChain(Profile("cooldown.sim"), {"--give-up", "1h"}, {"Cooldown "}); break;
         }
         std::fflush(stdout);
