@@ -100,6 +100,14 @@ bool CopyFile(const std::string& from, const std::string& to)
     return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
 }
 
+void WriteFile(const std::string& path, const void* data, size_t size)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+}
+
 bool OutcomeOfCopy(int code)
 {
     return code == 0 || code == 7;  // done, or given up on the damaged zones
@@ -266,24 +274,33 @@ void CCrashTest::ExportAndMergeChain()
     }
 }
 
-// A rescue by ddrescue elsewhere brought in: machine A copies and gives up;
-// ddrescue's output (the whole disc here) and a map of random finished and
-// untried runs, one sector longer than the flag file counts, are imported
+// A rescue by ddrescue elsewhere brought in: an image set with random runs
+// read, ddrescue's output (the whole disc here) and a map of random finished
+// and untried runs, one sector longer than the flag file counts, imported
 // with `import --mapfile`, killed mid-merge and imported again.
 void CCrashTest::MapImportChain()
 {
     CSimulatedAspi disc;
-    if (!LoadDisc(Profile("damaged.sim"), &disc)) {
+    SimProfile profile;
+    std::string error;
+    if (!LoadDisc(Profile("damaged.sim"), &disc) || !LoadSimProfile(Profile("damaged.sim"), &profile, &error)) {
         ++tally_.inconsistent;
         return;
     }
     std::string a = FreshDir("map-import");
-    ChildResult first = Gleanor(CopyArgs(a, Profile("damaged.sim"), {"--give-up", "1m"}), KillMode::Delay, {}, false);
-    Check("the copy before the map import", disc, a, "", {}, first, true);
-    std::vector<uint8_t> flg = ReadAll(a + "disc.flg");
-    if (flg.size() < kFlagHeaderSize) return;
     FlagHeader h;
-    h.Decode(flg.data());
+    h.sectorCount = profile.sectors - 1;  // the last block address, as a copy counts
+    h.sectorSize = kSimSectorSize;
+    std::vector<uint8_t> flg(kFlagHeaderSize + 4 * (h.sectorCount / 32 + 3), 0xFF);
+    std::vector<uint8_t> iso(size_t(h.sectorCount) * kSimSectorSize);
+    for (uint32_t lba = 0; lba < h.sectorCount; ++lba) {
+        if (std::uniform_int_distribution<int>(0, 3)(rng_) != 0 || (lba / 200) % 2 == 0) continue;
+        flg[kFlagHeaderSize + lba / 8] &= uint8_t(~(1u << (lba % 8)));
+        disc.DiscContent(0, lba, iso.data() + size_t(lba) * kSimSectorSize);
+        ++h.sectorsRead;
+    }
+    h.checksum = 0u - h.Sum();
+    h.Encode(flg.data());
 
     const uint32_t sectors = h.sectorCount + 1;
     std::vector<bool> finished(sectors);
@@ -300,12 +317,10 @@ void CCrashTest::MapImportChain()
         for (uint32_t k = 0; k < run; ++k) finished[lba + k] = plus;
         lba += run;
     }
-    FILE* f = std::fopen((a + "dd.img").c_str(), "wb");
-    FILE* m = std::fopen((a + "dd.map").c_str(), "wb");
-    if (f) std::fwrite(data.data(), 1, data.size(), f);
-    if (m) std::fputs(map.c_str(), m);
-    if (f) std::fclose(f);
-    if (m) std::fclose(m);
+    WriteFile(a + "dd.img", data.data(), data.size());
+    WriteFile(a + "dd.map", map.data(), map.size());
+    WriteFile(a + "disc.flg", flg.data(), flg.size());
+    WriteFile(a + "disc.iso", iso.data(), iso.size());
 
     std::vector<std::string> args{"import", "--mapfile", a + "dd.map", "--from", a + "dd.img", "--dest", a,
                                   "--image",  "disc.iso",  "--log-level", "2"};
