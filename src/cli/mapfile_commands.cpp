@@ -33,8 +33,10 @@ std::string OnlyFlagFile(const std::string& folder, std::string* error)
 {
     std::vector<std::string> found;
     std::error_code ec;
-    for (const fs::directory_entry& d : fs::directory_iterator(folder, ec))
-        if (d.path().extension() == std::string(".") + kFlagExtension && d.is_regular_file(ec)) found.push_back(d.path().filename());
+    for (const fs::directory_entry& d : fs::directory_iterator(folder, ec)) {
+        if (d.path().extension() == std::string(".") + kFlagExtension && d.is_regular_file(ec))
+            found.push_back(d.path().filename());
+    }
     if (found.size() == 1) return folder + found[0];
     *error = found.empty() ? "no flag file (*.flg) in " + folder
                            : "more than one flag file in " + folder + ": name the image set with --image";

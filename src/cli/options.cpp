@@ -101,7 +101,10 @@ bool ApplyPath(std::string Options::*field, const char* what, Options* o, const 
     return true;
 }
 
-bool ApplyMapfile(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::mapfile, "--mapfile", o, v, e); }
+bool ApplyMapfile(Options* o, const std::string& v, std::string* e)
+{
+    return ApplyPath(&Options::mapfile, "--mapfile", o, v, e);
+}
 bool ApplyFrom(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::fromImage, "--from", o, v, e); }
 bool ApplyOutput(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::output, "-o", o, v, e); }
 

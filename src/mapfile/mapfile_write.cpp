@@ -29,7 +29,8 @@ private:
 bool HeaderOf(int fd, const char* path, FlagHeader* header, std::string* error)
 {
     uint8_t raw[kFlagHeaderSize];
-    if (fd < 0 || rawio::Seek(fd, 0, rawio::kSeekSet) != 0 || rawio::Read(fd, raw, kFlagHeaderSize) != int(kFlagHeaderSize)) {
+    if (fd < 0 || rawio::Seek(fd, 0, rawio::kSeekSet) != 0 ||
+        rawio::Read(fd, raw, kFlagHeaderSize) != int(kFlagHeaderSize)) {
         *error = std::string(path) + ": cannot read a flag file header";
         return false;
     }
