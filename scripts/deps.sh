@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a group of tasks needs, when they are missing.
-#   scripts/deps.sh base|windows|fuzz|qemu ...
+#   scripts/deps.sh base|windows|fuzz|qemu|package ...
 # As root it runs apt-get update once and installs; otherwise it says what to run.
 set -euo pipefail
 
 packages_of() {
   case "$1" in
-    base) echo "cmake g++ make googletest python3 ccache" ;;
+    base) echo "cmake g++ make googletest python3 ccache gddrescue" ;;
     windows) echo "g++-mingw-w64-i686 wine wine32:i386 xvfb x11-apps imagemagick" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
     qemu) echo "qemu-system-x86 linux-image-amd64 busybox-static cpio" ;;
+    package) echo "dpkg-dev man-db bash-completion" ;;
     *) echo "deps.sh: unknown group '$1'" >&2; exit 2 ;;
   esac
 }

@@ -112,6 +112,11 @@ case "$stage" in
     build build/native
     bash tests/faults/run.sh "$root/build/native"
     ;;
+  package)
+    configure build/native
+    build build/native package
+    bash tests/package/check.sh "$(ls build/native/gleanor_*.deb | head -1)" "$root/build/package-root"
+    ;;
   *)
     echo "unknown stage $stage" >&2
     exit 2

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The test command: builds both platforms and runs every stage.
 #   scripts/test.sh              all stages
-#   scripts/test.sh STAGE ...    only these (native asan tsan windows wine-e2e qemu fuzz crash faults)
+#   scripts/test.sh STAGE ...    only these (native asan tsan windows wine-e2e qemu fuzz crash faults package)
 # Each stage is one CTest test, so CTest prints how long each took and closes with its summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-all_stages=(native asan tsan windows wine-e2e qemu fuzz crash faults)
+all_stages=(native asan tsan windows wine-e2e qemu fuzz crash faults package)
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=("${all_stages[@]}")
 
@@ -16,6 +16,7 @@ for s in "${stages[@]}"; do
   case "$s" in
     windows|wine-e2e) groups+=(windows) ;;
     fuzz) groups+=(fuzz) ;;
+    package) groups+=(package) ;;
   esac
 done
 bash scripts/deps.sh $(printf '%s\n' "${groups[@]}" | sort -u)

@@ -159,6 +159,10 @@ int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
         std::fputs(UsageText().c_str(), io.out);
         return kExitDone;
     }
+    if (options.command == Command::Version) {
+        std::fprintf(io.out, "gleanor %s\n", GLEANOR_VERSION);
+        return kExitDone;
+    }
     if (options.command == Command::Demo) return RunDemo(options, io);
     CFrontEnd fe(options, io, manager);
     switch (options.command) {
@@ -167,7 +171,8 @@ int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
     case Command::Eject: return RunEject(fe);
     case Command::Load: return RunLoad(fe);
     case Command::Copy: return RunCopyCommand(fe);
-    case Command::Import: return RunImport(fe);
+    case Command::Import: return fe.Opts().mapfile.empty() ? RunImport(fe) : RunMapImport(fe);
+    case Command::Mapfile: return RunMapfile(fe);
     default: break;
     }
     fe.Error("no command given (see gleanor --help)");

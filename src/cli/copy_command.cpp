@@ -133,6 +133,8 @@ int RunCopyCommand(CFrontEnd& fe)
     fe.Display().SetDestination(dest);
     fe.Display().ShowBlock(true);
 
+    CMapfileFollower follower(o.mapfile);
+    if (!o.mapfile.empty()) e.progressObserver = &follower;
     fe.StartWorker(fe.ChosenDrive());
     bool ready = fe.WaitSourceReady();
     if (fe.Interrupted()) {
@@ -146,6 +148,9 @@ int RunCopyCommand(CFrontEnd& fe)
     e.runRequested.store(true);  // Start
     WatchCopy(fe);
     fe.StopWorker();
+    // The worker has ended: the last map shows the flags as the copy left them.
+    if (!fe.WorkerRunning() && follower.Written()) follower.Save(e);
+    e.progressObserver = nullptr;
     fe.Display().Finish();
     return fe.LastOutcome() >= 0 ? fe.LastOutcome() : kExitCouldNot;
 }

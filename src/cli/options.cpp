@@ -94,6 +94,20 @@ bool ApplyNoCooldown(Options* o, const std::string&, std::string*) { return Appl
 bool ApplyEject(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::ejectOnCompletion, o); }
 bool ApplyYes(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::yesToAll, o); }
 
+bool ApplyPath(std::string Options::*field, const char* what, Options* o, const std::string& v, std::string* error)
+{
+    if (v.empty()) return Fail(error, std::string(what) + " needs a file name");
+    o->*field = v;
+    return true;
+}
+
+bool ApplyMapfile(Options* o, const std::string& v, std::string* e)
+{
+    return ApplyPath(&Options::mapfile, "--mapfile", o, v, e);
+}
+bool ApplyFrom(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::fromImage, "--from", o, v, e); }
+bool ApplyOutput(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::output, "-o", o, v, e); }
+
 bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
 {
     uint64_t n;
@@ -157,7 +171,7 @@ const OptionSpec kOptions[] = {
     {"--drive", true, kDriveCommands | Bit(Command::Copy), ApplyDrive},
     {"--log-level", true, kAllCommands, ApplyLogLevel},
     {"--dest", true, Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
-    {"--image", true, Bit(Command::Copy), ApplyImage},
+    {"--image", true, Bit(Command::Copy) | Bit(Command::Import), ApplyImage},
     {"--give-up", true, Bit(Command::Copy), ApplyGiveUp},
     {"--strategy", true, Bit(Command::Copy), ApplyStrategy},
     {"--cycle-tray", false, Bit(Command::Copy), ApplyCycleTray},
@@ -167,6 +181,9 @@ const OptionSpec kOptions[] = {
     {"--sim-clock", true, kSimCommands, ApplySimClock},
     {"--answer", true, Bit(Command::Copy), ApplyAnswer},
     {"--yes", false, Bit(Command::Copy), ApplyYes},
+    {"--mapfile", true, Bit(Command::Copy) | Bit(Command::Import), ApplyMapfile},
+    {"--from", true, Bit(Command::Import), ApplyFrom},
+    {"-o", true, Bit(Command::Mapfile), ApplyOutput},
 };
 
 // Options that may be given more than once.
@@ -190,7 +207,7 @@ struct CommandWord {
 const CommandWord kCommands[] = {
     {"drives", Command::Drives}, {"estimate", Command::Estimate}, {"eject", Command::Eject},
     {"load", Command::Load},     {"copy", Command::Copy},         {"import", Command::Import},
-    {"demo", Command::Demo},     {"help", Command::Help},
+    {"demo", Command::Demo},     {"help", Command::Help},         {"mapfile", Command::Mapfile},
 };
 
 Command CommandFromWord(const std::string& word)
@@ -210,7 +227,7 @@ struct GivenOption {
 // First pass: sort argv into options and positional words, without knowing
 // the command yet (options may come before it).
 bool Tokenize(int argc, const char* const* argv, std::vector<GivenOption>* given, std::vector<std::string>* words,
-              bool* help, std::string* error)
+              bool* help, bool* version, std::string* error)
 {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -226,6 +243,10 @@ bool Tokenize(int argc, const char* const* argv, std::vector<GivenOption>* given
         }
         if (arg == "--help" || arg == "-h") {
             *help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            *version = true;
             continue;
         }
         size_t eq = arg.find('=');
@@ -251,8 +272,21 @@ bool TakePositionals(Options* o, const std::vector<std::string>& words, std::str
 {
     // words[0] is the command itself.
     size_t extra = words.size() - 1;
-    size_t allowed = (o->command == Command::Import || o->command == Command::Demo) ? 1 : 0;
+    bool mapImport = o->command == Command::Import && !o->mapfile.empty();
+    size_t allowed =
+        (o->command == Command::Import || o->command == Command::Demo || o->command == Command::Mapfile) && !mapImport;
     if (extra > allowed) return Fail(error, std::string("unexpected argument '") + words[allowed + 1] + "'");
+    if (o->command == Command::Import && (mapImport || !o->fromImage.empty())) {
+        if (o->mapfile.empty() || o->fromImage.empty())
+            return Fail(error, "import --mapfile MAP needs --from IMAGE, ddrescue's output file, and the other way round");
+        return true;
+    }
+    if (o->command == Command::Import && !o->image.empty())
+        return Fail(error, "--image is an option of 'import --mapfile' (an import file names its own image set)");
+    if (o->command == Command::Mapfile) {
+        if (extra == 0 || words[1].empty()) return Fail(error, "mapfile needs the flag file (gleanor mapfile IMAGE.flg)");
+        o->flagFile = words[1];
+    }
     if (o->command == Command::Import) {
         if (extra == 0) return Fail(error, "import needs the import file (gleanor import FILE.imp)");
         if (words[1].empty()) return Fail(error, "import: the import file's name is empty");
@@ -305,10 +339,10 @@ bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::
 
     std::vector<GivenOption> given;
     std::vector<std::string> words;
-    bool help = false;
-    bool ok = Tokenize(argc, argv, &given, &words, &help, error);
-    if (help) {
-        options->command = Command::Help;
+    bool help = false, version = false;
+    bool ok = Tokenize(argc, argv, &given, &words, &help, &version, error);
+    if (help || version) {
+        options->command = help ? Command::Help : Command::Version;
         error->clear();
         return true;
     }
@@ -343,6 +377,8 @@ std::string UsageText()
            "  eject | load           open | close the tray of the drive\n"
            "  copy                   rescue the disc into an image set (pause with Ctrl-C)\n"
            "  import FILE.imp        merge an import file into the image set in --dest\n"
+           "  import --mapfile MAP --from IMAGE   merge what ddrescue rescued into the set in --dest\n"
+           "  mapfile IMAGE.flg      write the image set's map as a GNU ddrescue mapfile\n"
            "  demo [DIR]             rescue the bundled scratched disc (simulated) into DIR\n"
            "\n"
            "Options:\n"
@@ -361,6 +397,10 @@ std::string UsageText()
            "  --force-size drive|estimate|flag:PATH|SECTORS   force the volume size\n"
            "  --answer 'CAPTION=BUTTON'   answer one question (yes, no, ok, cancel; repeatable)\n"
            "  --yes                  answer Yes or OK to every other question\n"
+           "  --mapfile FILE         copy: keep FILE a ddrescue mapfile of the set; import: the map\n"
+           "  --from IMAGE           import: ddrescue's output file, read at the map's positions\n"
+           "  -o FILE                mapfile: write to FILE (default: standard output)\n"
+           "  --version              print the version\n"
            "\n"
            "Exit status: 0 done, 1 could not, 64 usage error, 130 after a second Ctrl-C;\n"
            "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...).\n";

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { None, Help, Drives, Estimate, Eject, Load, Copy, Import, Demo };
+enum class Command { None, Help, Version, Drives, Estimate, Eject, Load, Copy, Import, Demo, Mapfile };
 
 // The four sources of a forced volume size, as the Force Volume Size dialog lists them.
 enum class ForceSource { None, Drive, Estimate, Flag, Sectors };
@@ -40,6 +40,10 @@ struct Options {
     std::vector<QuestionAnswer> answers;  // --answer 'CAPTION=BUTTON'
     bool yesToAll = false;           // --yes
     std::string importFile;          // import FILE.imp
+    std::string mapfile;             // --mapfile MAP: copy writes it, import reads it
+    std::string fromImage;           // --from IMAGE: ddrescue's output file
+    std::string flagFile;            // mapfile IMAGE.flg
+    std::string output;              // -o FILE ("": standard output)
     std::string demoDir;             // demo [DIR]
 };
 

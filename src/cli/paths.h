@@ -8,6 +8,7 @@ std::string ExecutableDir();
 std::string MakeTempFolder(const std::string& prefix);
 // A path that names its folder: "x.flg" becomes "./x.flg", others stay as given.
 std::string PathWithFolder(const std::string& path);
-// The first of `relative` found under the compiled-in source tree,
+// The first of `relative` found under PREFIX/share/doc/gleanor of an installed
+// program (PREFIX/bin/gleanor), the compiled-in source tree,
 // $GLEANOR_SOURCE_DIR, or the executable's folder and its parents; "" when none.
 std::string FindBundledFile(const std::string& relative);

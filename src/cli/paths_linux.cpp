@@ -11,6 +11,7 @@
 
 namespace {
 constexpr int kParentsSearched = 4;  // build/src/cli/gleanor is three below the tree
+constexpr const char kInstalledDocs[] = "share/doc/gleanor";  // beside PREFIX/bin, where a package puts them
 }
 
 std::string ExecutableDir()
@@ -44,11 +45,14 @@ std::string PathWithFolder(const std::string& path)
 std::string FindBundledFile(const std::string& relative)
 {
     std::vector<std::string> roots;
+    std::string exeDir = ExecutableDir();
+    // An installed program takes its own files, wherever it was built.
+    if (!exeDir.empty())
+        roots.push_back((std::filesystem::path(exeDir).parent_path().parent_path() / kInstalledDocs).string());
 #ifdef GLEANOR_CLI_SOURCE_DIR
     roots.push_back(GLEANOR_CLI_SOURCE_DIR);
 #endif
     if (const char* env = getenv("GLEANOR_SOURCE_DIR")) roots.push_back(env);
-    std::string exeDir = ExecutableDir();
     if (!exeDir.empty()) {
         std::filesystem::path dir = std::filesystem::path(exeDir).parent_path();  // drops the trailing '/'
         for (int i = 0; i <= kParentsSearched; ++i) {

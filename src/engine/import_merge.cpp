@@ -172,6 +172,8 @@ void MergeRecords(CRecoveryEngine& e, MergeTally* tally)
     }
 }
 
+}  // namespace
+
 // Reads the flag file's header and tells whether a merge may use it.
 bool LoadMergeHeader(CRecoveryEngine& e)
 {
@@ -225,8 +227,6 @@ bool FlagFileMarksAnyRead(const char* path)
     rawio::Close(fd);
     return anyRead;
 }
-
-}  // namespace
 
 void ImportRecord::Encode(uint8_t out[kImportHeadSize]) const
 {

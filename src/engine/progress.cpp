@@ -46,4 +46,5 @@ void CRecoveryEngine::ReportProgress()
     uint32_t permille = Permille(h.sectorsRead, h.sectorCount);
     StatusPrintf(kSlotTitle, "%u.%u%% %s", unsigned(permille / 10), unsigned(permille % 10), drive.VolumeLabel());
     StatusPrintf(kSlotRepaintMap, "");
+    if (progressObserver) progressObserver->OnProgress(*this);
 }

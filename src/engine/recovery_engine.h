@@ -96,6 +96,16 @@ const char* FormatHms(uint32_t seconds);
 
 // ---- The engine ------------------------------------------------------------------
 
+class CRecoveryEngine;
+
+// Told after every progress report of a copy (after set-up, at each tick, at
+// each pass's end), on the worker thread, while the flag file is open.
+class IProgressObserver {
+public:
+    virtual ~IProgressObserver() = default;
+    virtual void OnProgress(CRecoveryEngine& engine) = 0;
+};
+
 constexpr uint32_t kIdleCycleMs = 100;
 constexpr uint32_t kReadyWaitMs = 250;
 constexpr uint32_t kReadyWaitTries = 240;
@@ -143,6 +153,7 @@ public:
 
     // Progress.
     void ReportProgress();
+    IProgressObserver* progressObserver = nullptr;  // set only while no copy runs
     // tickNow - tickLastGood, or 0 while drive care has pushed the origin past
     // the last progress tick.
     uint32_t FailureMs() const;
@@ -199,6 +210,12 @@ private:
     const char* outcomeText = "Ok";
     uint32_t randomState = 1;
 };
+
+// Checks that every merge makes: the flag file's header read into e.header
+// and accepted (the log says why not), and whether the flag file at `path`
+// marks any of its sectors read.
+bool LoadMergeHeader(CRecoveryEngine& e);
+bool FlagFileMarksAnyRead(const char* path);
 
 // The worker thread: 1 when it ended for a power-off, else 0.
 unsigned RecoveryThreadProc(CRecoveryEngine* engine);

@@ -36,6 +36,8 @@ int64_t Size(int fd);
 bool Close(int fd);
 // Flushes file data to the device (fdatasync / _commit).
 bool SyncData(int fd);
+// Renames `from` to `to`, replacing a file of that name in one step.
+bool ReplaceFile(const char* from, const char* to);
 
 // Bytes available to the caller on the volume that holds `folder`; false on failure.
 bool FreeBytes(const char* folder, uint64_t* bytes);

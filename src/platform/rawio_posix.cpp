@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/rawio.h"
@@ -78,6 +79,8 @@ int64_t Size(int fd)
 bool Close(int fd) { return ::close(fd) == 0; }
 
 bool SyncData(int fd) { return ::fdatasync(fd) == 0; }
+
+bool ReplaceFile(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
 bool FreeBytes(const char* folder, uint64_t* bytes)
 {

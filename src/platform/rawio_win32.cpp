@@ -36,6 +36,11 @@ bool Close(int fd) { return _close(fd) == 0; }
 
 bool SyncData(int fd) { return _commit(fd) == 0; }
 
+bool ReplaceFile(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool FreeBytes(const char* folder, uint64_t* bytes)
 {
     ULARGE_INTEGER avail{}, total{}, free{};

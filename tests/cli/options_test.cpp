@@ -191,3 +191,26 @@ TEST(CommandLine, NeverReadsNullOrMissingArguments)
 }
 
 }  // namespace
+
+TEST(CommandLine, MapfileCommandsTakeTheirFilesAndRefuseHalfAnImport)
+{
+    Parsed imp = Parse({"import", "--mapfile", "dd.map", "--from", "dd.iso", "--dest", "set", "--image", "disc.iso"});
+    ASSERT_TRUE(imp.ok) << imp.error;
+    EXPECT_EQ("dd.map", imp.options.mapfile);
+    EXPECT_EQ("dd.iso", imp.options.fromImage);
+    EXPECT_EQ("disc.iso", imp.options.image);
+    Parsed map = Parse({"mapfile", "disc.flg", "-o", "disc.map"});
+    ASSERT_TRUE(map.ok) << map.error;
+    EXPECT_EQ(Command::Mapfile, map.options.command);
+    EXPECT_EQ("disc.flg", map.options.flagFile);
+    EXPECT_EQ("disc.map", map.options.output);
+    EXPECT_EQ(Command::Version, Parse({"copy", "--version"}).options.command);
+
+    ExpectRefused({"import", "--mapfile", "dd.map"}, "needs --from");
+    ExpectRefused({"import", "x.imp", "--from", "dd.iso"}, "needs --from");
+    ExpectRefused({"import", "x.imp", "--mapfile", "dd.map", "--from", "dd.iso"}, "unexpected argument 'x.imp'");
+    ExpectRefused({"import", "x.imp", "--image", "disc.iso"}, "--image is an option of 'import --mapfile'");
+    ExpectRefused({"mapfile"}, "mapfile needs the flag file");
+    ExpectRefused({"mapfile", "a.flg", "b.flg"}, "unexpected argument 'b.flg'");
+    ExpectRefused({"copy", "-o", "x"}, "-o is not an option of 'copy'");
+}

@@ -69,6 +69,7 @@ private:
     void CopyChain(const std::string& profile, const std::vector<std::string>& extra,
                    const std::vector<std::string>& lines);
     void ExportAndMergeChain();
+    void MapImportChain();
     KillMode PickMode(bool withLines);
     bool OutOfTime() const;
     std::string FreshDir(const char* name);
@@ -97,6 +98,14 @@ bool CopyFile(const std::string& from, const std::string& to)
 {
     std::error_code ec;
     return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+}
+
+void WriteFile(const std::string& path, const void* data, size_t size)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
 }
 
 bool OutcomeOfCopy(int code)
@@ -265,6 +274,76 @@ void CCrashTest::ExportAndMergeChain()
     }
 }
 
+// A rescue by ddrescue elsewhere brought in: an image set with random runs
+// read, ddrescue's output (the whole disc here) and a map of random finished
+// and untried runs, one sector longer than the flag file counts, imported
+// with `import --mapfile`, killed mid-merge and imported again.
+void CCrashTest::MapImportChain()
+{
+    CSimulatedAspi disc;
+    SimProfile profile;
+    std::string error;
+    if (!LoadDisc(Profile("damaged.sim"), &disc) || !LoadSimProfile(Profile("damaged.sim"), &profile, &error)) {
+        ++tally_.inconsistent;
+        return;
+    }
+    std::string a = FreshDir("map-import");
+    FlagHeader h;
+    h.sectorCount = profile.sectors - 1;  // the last block address, as a copy counts
+    h.sectorSize = kSimSectorSize;
+    std::vector<uint8_t> flg(kFlagHeaderSize + 4 * (h.sectorCount / 32 + 3), 0xFF);
+    std::vector<uint8_t> iso(size_t(h.sectorCount) * kSimSectorSize);
+    for (uint32_t lba = 0; lba < h.sectorCount; ++lba) {
+        if (std::uniform_int_distribution<int>(0, 3)(rng_) != 0 || (lba / 200) % 2 == 0) continue;
+        flg[kFlagHeaderSize + lba / 8] &= uint8_t(~(1u << (lba % 8)));
+        disc.DiscContent(0, lba, iso.data() + size_t(lba) * kSimSectorSize);
+        ++h.sectorsRead;
+    }
+    h.checksum = 0u - h.Sum();
+    h.Encode(flg.data());
+
+    const uint32_t sectors = h.sectorCount + 1;
+    std::vector<bool> finished(sectors);
+    std::string map = "0x0 ? 1\n";
+    std::vector<uint8_t> data(size_t(sectors) * kSimSectorSize);
+    for (uint32_t lba = 0; lba < sectors; ++lba) disc.DiscContent(0, lba, data.data() + size_t(lba) * kSimSectorSize);
+    for (uint32_t lba = 0; lba < sectors;) {
+        uint32_t run = std::min(sectors - lba, std::uniform_int_distribution<uint32_t>(1, 300)(rng_));
+        bool plus = std::uniform_int_distribution<int>(0, 2)(rng_) != 0;
+        char line[80];
+        std::snprintf(line, sizeof line, "0x%llX 0x%llX %c\n", (unsigned long long)lba * kSimSectorSize,
+                      (unsigned long long)run * kSimSectorSize, plus ? '+' : '?');
+        map += line;
+        for (uint32_t k = 0; k < run; ++k) finished[lba + k] = plus;
+        lba += run;
+    }
+    WriteFile(a + "dd.img", data.data(), data.size());
+    WriteFile(a + "dd.map", map.data(), map.size());
+    WriteFile(a + "disc.flg", flg.data(), flg.size());
+    WriteFile(a + "disc.iso", iso.data(), iso.size());
+
+    std::vector<std::string> args{"import", "--mapfile", a + "dd.map", "--from", a + "dd.img", "--dest", a,
+                                  "--image",  "disc.iso",  "--log-level", "2"};
+    for (int k = 0; k < kKillsPerChain && !OutOfTime(); ++k) {
+        ChildResult r = Gleanor(args, PickMode(false), {}, true);
+        Check(r.killed ? "a kill mid-map-import" : "a map import that ended first", disc, a, "", {}, r, !r.killed);
+    }
+    ChildResult merged = Gleanor(args, KillMode::Delay, {}, false);
+    if (merged.exitCode != 0) {
+        ++tally_.inconsistent;
+        std::printf("INCONSISTENT: the repeated map import into %s ended with status %d\n", a.c_str(), merged.exitCode);
+    }
+    Check("the repeated map import", disc, a, "", {}, merged, true);
+    flg = ReadAll(a + "disc.flg");
+    for (uint32_t lba = 0; lba < h.sectorCount; ++lba) {
+        if (finished[lba] && FlagMissing(flg, lba)) {
+            ++tally_.inconsistent;
+            std::printf("INCONSISTENT: LBA %u is finished in the map but still missing after the import\n", lba);
+            break;
+        }
+    }
+}
+
 // The checks must be able to fail: a program that loses every 7th sector
 // write while marking it read has to be caught.
 bool CCrashTest::SelfTest()
@@ -286,7 +365,7 @@ int CCrashTest::Run()
     const std::vector<std::string> careLines{"Loop ", "Pause ", "Spinup ", "Cycle Tray "};
     int round = 0;
     while (tally_.killPoints < cfg_.kills && !OutOfTime()) {
-        switch (round++ % 4) {
+        switch (round++ % 5) {
         case 0:
             CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--cycle-tray", "--strategy", "careful"}, careLines);
             break;
@@ -295,8 +374,9 @@ int CCrashTest::Run()
         // moments and file writes inside them.
         case 2:
             CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--strategy", "sweep"},
-                      round % 8 == 3 ? std::vector<std::string>{"Sweep "} : std::vector<std::string>{"Edges "});
+                      (round / 5) % 2 == 0 ? std::vector<std::string>{"Sweep "} : std::vector<std::string>{"Edges "});
             break;
+        case 3: MapImportChain(); break;
         default: CopyChain(Profile("cooldown.sim"), {"--give-up", "1h"}, {"Cooldown "}); break;
         }
         std::fflush(stdout);
