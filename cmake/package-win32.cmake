@@ -13,8 +13,7 @@ if(NOT gleanor_package_version)
   string(REGEX MATCH "[0-9][0-9.]*" gleanor_package_version "${about_line}")
 endif()
 
-install(TARGETS Gleanor RUNTIME DESTINATION . COMPONENT windows)
-install(FILES $<TARGET_FILE:gleanor_sptidll> DESTINATION . RENAME WNASPI32.DLL COMPONENT windows)
+install(TARGETS Gleanor gleanor_sptidll RUNTIME DESTINATION . COMPONENT windows)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/README.txt DESTINATION . COMPONENT windows)
 
 set(CPACK_GENERATOR ZIP)

@@ -38,7 +38,7 @@ MODULES="$VM_MODULES netfs fscache 9pnet 9pnet_virtio 9p overlay"
 
 ensure_packages
 command -v wine >/dev/null && [ -e /usr/lib/wine/wine ] || skip "wine (wine32:i386) is not installed"
-for f in spti/WNASPI32.dll spti/spti_check.exe tests/test_spti.exe; do
+for f in spti/WNASPI32.DLL spti/spti_check.exe tests/test_spti.exe; do
     [ -f "$build/$f" ] || { echo "missing $build/$f"; echo "spti-vm: 0 passed, 1 failed"; exit 1; }
 done
 release=$(kernel_release)

@@ -197,6 +197,10 @@ TEST_F(SptiTest, EachCommandBecomesOneExactPassThroughRecord)
         EXPECT_EQ(kSenseBytes, p.SenseInfoLength);
     }
     EXPECT_EQ(drive.readBuffer, os.seen[4].record.DataBuffer);  // aligned: no bounce
+
+    drive.Aspi().SetTimeout(0, 0, 0, 3);  // 1.5 s: rounded up, never down to nothing
+    EXPECT_TRUE(drive.DrvReady());
+    EXPECT_EQ(2u, os.seen.back().record.TimeOutValue);
 }
 
 TEST_F(SptiTest, MisalignedBufferGoesThroughAnAlignedCopy)
