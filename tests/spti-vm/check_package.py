@@ -13,7 +13,7 @@ with zipfile.ZipFile(path) as z:
     else:
         dll = z.read("WNASPI32.DLL")
         exe = z.read("Gleanor.exe")
-        if b"GLEANOR SPTI" not in dll or b"GLEANOR SIM" in dll:
+        if b"GLEANOR_ASPI_TRACE" not in dll or b"GLEANOR_SIM" in dll:
             problems.append("WNASPI32.DLL is not the pass-through manager")
         if not (exe.startswith(b"MZ") and dll.startswith(b"MZ")):
             problems.append("not Windows executables")
