@@ -168,7 +168,8 @@ uint8_t CSptiAspi::PassThrough(SptiDevice& device, aspi::SRB_ExecSCSICmd& srb, u
     const bool done = system_.Control(device.handle, kIoctlScsiPassThroughDirect, &request, sizeof request,
                                       &request, sizeof request, &returned, &error);
     const uint32_t moved = std::min(p.DataTransferLength, length);
-    if (done && bounce && dataIn == kDataIn) std::memcpy(srb.SRB_BufPointer, data, moved);
+    if (done && bounce && dataIn == kDataIn && p.ScsiStatus == aspi::STATUS_GOOD)
+        std::memcpy(srb.SRB_BufPointer, data, moved);
 
     uint8_t status = aspi::SS_COMP;
     std::string outcome = "GOOD";
