@@ -96,6 +96,20 @@ case "$stage" in
     [ -x tests/qemu/run.sh ] || { echo "skipped: no QEMU harness yet"; exit 77; }
     bash tests/qemu/run.sh "$root/build/qemu"
     ;;
+  spti-vm)
+    # The pass-through WNASPI32.DLL under wine in a QEMU VM, on an emulated SCSI CD drive.
+    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    build build/win gleanor_sptidll spti_check test_spti
+    bash tests/spti-vm/run.sh "$root/build/win"
+    ;;
+  package-win32)
+    # Gleanor-<version>-win32.zip: Gleanor.exe, the pass-through WNASPI32.DLL, README.txt.
+    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    build build/win Gleanor gleanor_sptidll
+    rm -f build/win/Gleanor-*-win32.zip
+    (cd build/win && cpack -G ZIP --config CPackConfig.cmake >cpack.log 2>&1) || { tail -20 build/win/cpack.log; exit 1; }
+    python3 tests/spti-vm/check_package.py build/win/Gleanor-*-win32.zip
+    ;;
   fuzz)
     [ -x fuzz/run-short.sh ] || { echo "skipped: no fuzz targets yet"; exit 77; }
     bash fuzz/run-short.sh "$root/build/fuzz"
@@ -112,7 +126,7 @@ case "$stage" in
     build build/native
     bash tests/faults/run.sh "$root/build/native"
     ;;
-  package)
+  package-deb)
     configure build/native
     build build/native package
     bash tests/package/check.sh "$(ls build/native/gleanor_*.deb | head -1)" "$root/build/package-root"

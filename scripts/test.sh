@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
 # The test command: builds both platforms and runs every stage.
 #   scripts/test.sh              all stages
-#   scripts/test.sh STAGE ...    only these (native asan tsan windows wine-e2e qemu fuzz crash faults package)
+#   scripts/test.sh STAGE ...    only these (native asan tsan windows wine-e2e qemu spti-vm package-win32 package-deb fuzz crash faults)
 # Each stage is one CTest test, so CTest prints how long each took and closes with its summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-all_stages=(native asan tsan windows wine-e2e qemu fuzz crash faults package)
+all_stages=(native asan tsan windows wine-e2e qemu spti-vm package-win32 package-deb fuzz crash faults)
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=("${all_stages[@]}")
 
 groups=(base)
 for s in "${stages[@]}"; do
   case "$s" in
-    windows|wine-e2e) groups+=(windows) ;;
+    windows|wine-e2e|spti-vm|package-win32) groups+=(windows) ;;
     fuzz) groups+=(fuzz) ;;
-    package) groups+=(package) ;;
+    package-deb) groups+=(package) ;;
   esac
 done
 bash scripts/deps.sh $(printf '%s\n' "${groups[@]}" | sort -u)

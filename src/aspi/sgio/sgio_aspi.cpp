@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "aspi/common/device_table.h"
+#include "aspi/common/scsi_transfer.h"
 #include "aspi/sgio/sgio_aspi.h"
 #include "platform/event.h"
 #include "ui/core/channel.h"
@@ -10,14 +12,6 @@ namespace sgio {
 
 namespace {
 
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpReadCapacity10 = 0x25;
-constexpr uint8_t kOpRead10 = 0x28;
-constexpr uint8_t kOpRead12 = 0xA8;
-constexpr uint32_t kReadCapacityBytes = 8;
-constexpr uint32_t kUserDataBytes = 2048;   // one sector of the discs the program reads
-constexpr uint32_t kInquiryHeaderBytes = 5; // up to and including the additional length
-constexpr size_t kInquiryAdditionalLength = 4;
 constexpr size_t kHaUniqueMaxTargets = 3;   // HA_Unique byte: targets per adapter
 constexpr size_t kSenseBufferBytes = 32;    // what the OS may return; the record keeps fewer
 constexpr size_t kSenseKey = 2;             // fixed-format sense: key, ASC, ASCQ
@@ -25,15 +19,6 @@ constexpr uint8_t kSenseKeyMask = 0x0F;
 constexpr size_t kSenseAsc = 12;
 constexpr size_t kSenseAscq = 13;
 constexpr int kTraceLevel = 4;              // "Debug", like the drive layer's failure lines
-
-uint32_t Be16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
-uint32_t Be32(const uint8_t* p) { return (Be16(p) << 16) | Be16(p + 2); }
-
-void CopyText(uint8_t (&field)[16], const std::string& text)
-{
-    std::memset(field, 0, sizeof field);
-    std::memcpy(field, text.data(), std::min(text.size(), sizeof field));
-}
 
 uint8_t HostStatusToAspi(uint16_t host, uint16_t driver)
 {
@@ -48,8 +33,6 @@ uint8_t HostStatusToAspi(uint16_t host, uint16_t driver)
     default: return HASTAT_PHASE_ERR;
     }
 }
-
-bool Matches(uint8_t wanted, uint8_t actual) { return wanted == kAspiWildcard || wanted == actual; }
 
 // Success only when the device, the adapter and the driver all report good
 // and a data transfer moved every byte the command asks for.
@@ -68,7 +51,7 @@ uint8_t Judge(aspi::SRB_ExecSCSICmd& srb, const Transfer& t, const uint8_t* sens
     const uint32_t resid = static_cast<uint32_t>(std::clamp<int64_t>(t.resid, 0, t.dataLength));
     const uint32_t moved = t.dataLength - resid;
     const uint32_t need = t.direction == Direction::FromDevice
-                              ? RequiredInBytes(srb.CDBByte, t.data, moved, t.dataLength)
+                              ? scsi::RequiredInBytes(srb.CDBByte, t.data, moved, t.dataLength)
                               : t.dataLength;
     if (moved < need) {
         srb.SRB_HaStat = HASTAT_DO_DU;
@@ -78,43 +61,6 @@ uint8_t Judge(aspi::SRB_ExecSCSICmd& srb, const Transfer& t, const uint8_t* sens
 }
 
 }  // namespace
-
-// The buffer may be larger than the reply: READ(10) is given a 64 KiB buffer
-// whatever its block count. The request asks for what the command asks for,
-// not for the buffer: an emulated adapter was seen to fill the whole buffer
-// from the disc and to report a meaningless residue when the two differ.
-uint32_t TransferLength(const uint8_t* cdb, uint8_t cdbLength, uint32_t bufferLength)
-{
-    uint64_t length = bufferLength;
-    switch (cdb[0]) {
-    case kOpRead10:
-        if (cdbLength >= 10) length = uint64_t{Be16(cdb + 7)} * kUserDataBytes;
-        break;
-    case kOpRead12:
-        if (cdbLength >= 12) length = uint64_t{Be32(cdb + 6)} * kUserDataBytes;
-        break;
-    case kOpReadCapacity10:
-        length = kReadCapacityBytes;
-        break;
-    case kOpInquiry:
-        if (cdbLength >= 6) length = Be16(cdb + 3);
-        break;
-    default:
-        break;
-    }
-    return static_cast<uint32_t>(std::min<uint64_t>(length, bufferLength));
-}
-
-// All of it must arrive: a read that delivered less leaves bytes of an
-// earlier command in the buffer, and those must never be taken for sectors.
-// Only INQUIRY data is as long as the device says it is.
-uint32_t RequiredInBytes(const uint8_t* cdb, const uint8_t* data, uint32_t moved, uint32_t transferLength)
-{
-    if (cdb[0] != kOpInquiry) return transferLength;
-    uint32_t stated = kInquiryHeaderBytes;
-    if (moved > kInquiryAdditionalLength) stated += data[kInquiryAdditionalLength];
-    return std::min(stated, transferLength);
-}
 
 CSgioAspi::~CSgioAspi()
 {
@@ -165,8 +111,8 @@ uint8_t CSgioAspi::HostAdapterInquiry(aspi::SRB_HAInquiry& srb)
     srb.HA_Count = static_cast<uint8_t>(adapterHosts_.size());
     if (srb.SRB_HaId >= adapterHosts_.size()) return aspi::SS_INVALID_HA;
     srb.HA_SCSI_ID = kInitiatorId;
-    CopyText(srb.HA_ManagerId, kManagerId);
-    CopyText(srb.HA_Identifier, HostIdentifier(system_, adapterHosts_[srb.SRB_HaId]));
+    aspi_manager::CopyText(srb.HA_ManagerId, kManagerId);
+    aspi_manager::CopyText(srb.HA_Identifier, HostIdentifier(system_, adapterHosts_[srb.SRB_HaId]));
     std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
     srb.HA_Unique[kHaUniqueMaxTargets] = kAspiTargets;
     return aspi::SS_COMP;
@@ -181,31 +127,9 @@ uint8_t CSgioAspi::GetDeviceType(aspi::SRB_GDEVBlock& srb)
     return aspi::SS_COMP;
 }
 
-// SRB_DIR_OUT sets the time-out (wildcards allowed), SRB_DIR_IN reads it back.
-// Stored in half-seconds as given; converted where the command is issued.
 uint8_t CSgioAspi::GetSetTimeouts(aspi::SRB_GetSetTimeouts& srb)
 {
-    if (srb.SRB_Flags & aspi::SRB_DIR_OUT) {
-        const uint32_t asked = srb.SRB_Timeout;  // a copy: the packed field is unaligned
-        if (asked > kMaxTimeoutHalfSeconds) return SS_INVALID_SRB;
-        const uint32_t value = asked ? asked : kDefaultTimeoutHalfSeconds;
-        bool any = false;
-        for (SgDevice& d : devices_) {
-            if (!Matches(srb.SRB_HaId, d.adapter) || !Matches(srb.SRB_Target, d.target) ||
-                !Matches(srb.SRB_Lun, d.lun))
-                continue;
-            d.timeoutHalfSeconds = value;
-            any = true;
-        }
-        return any ? aspi::SS_COMP : aspi::SS_NO_DEVICE;
-    }
-    if (srb.SRB_Flags & aspi::SRB_DIR_IN) {
-        SgDevice* device = FindLocked(srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
-        if (!device) return aspi::SS_NO_DEVICE;
-        srb.SRB_Timeout = device->timeoutHalfSeconds;
-        return aspi::SS_COMP;
-    }
-    return SS_INVALID_SRB;
+    return aspi_manager::GetSetTimeouts(srb, devices_, kDefaultTimeoutHalfSeconds);
 }
 
 uint8_t CSgioAspi::ExecScsiCommand(aspi::SRB_ExecSCSICmd& srb)
@@ -242,7 +166,7 @@ uint8_t CSgioAspi::RunTransfer(SgDevice& device, aspi::SRB_ExecSCSICmd& srb, Dir
     t.cdb = srb.CDBByte;
     t.cdbLength = srb.SRB_CDBLen;
     t.data = direction == Direction::None ? nullptr : srb.SRB_BufPointer;
-    t.dataLength = direction == Direction::FromDevice ? TransferLength(srb.CDBByte, srb.SRB_CDBLen, srb.SRB_BufLen)
+    t.dataLength = direction == Direction::FromDevice ? scsi::TransferLength(srb.CDBByte, srb.SRB_CDBLen, srb.SRB_BufLen)
                    : direction == Direction::ToDevice ? srb.SRB_BufLen
                                                       : 0;
     if (t.dataLength == 0) {  // READ(10) of no blocks moves nothing

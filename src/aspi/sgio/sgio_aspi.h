@@ -38,7 +38,6 @@ constexpr uint8_t HASTAT_BUS_FREE = 0x13;
 constexpr uint8_t HASTAT_PHASE_ERR = 0x14;
 
 constexpr uint8_t kAspiWildcard = 0xFF;            // SC_GETSET_TIMEOUTS: every adapter/target/LUN
-constexpr uint32_t kMaxTimeoutHalfSeconds = 108000; // 30 hours, the largest ASPI accepts
 constexpr uint32_t kMillisPerHalfSecond = 500;
 // Until the program sets a time-out: long enough for a drive to spin up.
 constexpr uint32_t kDefaultTimeoutHalfSeconds = 60;
@@ -65,16 +64,6 @@ bool ParseScsiAddress(const std::string& text, ScsiAddress* address);
 
 // The adapter identifier of a Linux host: its driver's name from sysfs, or "".
 std::string HostIdentifier(ISgSystem& system, uint32_t host);
-
-// The bytes a data-in command asks the device for, at most the buffer:
-// READ(10)/(12) blocks of 2048 bytes, READ CAPACITY's 8, INQUIRY's allocation
-// length; any other command the whole buffer.
-uint32_t TransferLength(const uint8_t* cdb, uint8_t cdbLength, uint32_t bufferLength);
-// How many of those must have arrived so that none of the bytes the caller
-// will use are left over from an earlier command: all of them, except that
-// INQUIRY data may be as short as its own length byte says. `data` holds
-// what arrived, `moved` bytes of it.
-uint32_t RequiredInBytes(const uint8_t* cdb, const uint8_t* data, uint32_t moved, uint32_t transferLength);
 
 class CSgioAspi : public IAspiManager {
 public:

@@ -1,0 +1,35 @@
+#!/bin/busybox sh
+# /init of the pass-through VM: loads the SCSI, 9p and overlay modules, puts
+# the host's root file system (read-only over 9p) under a memory overlay,
+# and runs the guest script there, where wine and the build are the host's.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+
+while read -r module args; do
+    # shellcheck disable=SC2086  # the module's parameters are separate words
+    insmod "/lib/modules/$module.ko" $args || echo "@@MODULE-FAILED $module"
+done < /lib/modules/order
+
+R=/newroot
+mkdir -p /lower /rw $R
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /lower || echo "@@MOUNT-FAILED 9p"
+mount -t tmpfs -o mode=755,size=70% tmp /rw
+mkdir -p /rw/upper /rw/work
+mount -t overlay overlay -o lowerdir=/lower,upperdir=/rw/upper,workdir=/rw/work $R || echo "@@MOUNT-FAILED overlay"
+mount -t proc proc $R/proc
+mount -t sysfs sys $R/sys
+mount -t devtmpfs dev $R/dev
+mkdir -p $R/dev/pts $R/dev/shm
+mount -t devpts devpts $R/dev/pts
+mount -t tmpfs shm $R/dev/shm
+mount -t tmpfs -o mode=1777 tmp $R/tmp
+
+echo "@@BOOTED"
+. /guest.conf
+chroot $R /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root /bin/bash "$GUEST" $GUEST_ARGS </dev/null
+echo "@@FINISHED"
+poweroff -f
+echo o > /proc/sysrq-trigger
