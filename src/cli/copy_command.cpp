@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/files_command.h"
 #include "cli/interrupt.h"
 #include "ui/core/channel.h"
 
@@ -147,5 +148,9 @@ int RunCopyCommand(CFrontEnd& fe)
     WatchCopy(fe);
     fe.StopWorker();
     fe.Display().Finish();
+    // What the copy holds of the volume's files; an export has no image to read.
+    if (fe.LastOutcome() >= 0 && !e.exportMode && e.imageFile.GetPath()[0] != '\0' && e.imageFile.Exists())
+        for (const std::string& line : FilesAfterCopy(e.flagFile.GetPath(), e.imageFile.GetPath(), false))
+            fe.Print(line);
     return fe.LastOutcome() >= 0 ? fe.LastOutcome() : kExitCouldNot;
 }

@@ -93,6 +93,16 @@ bool ApplyCycleTray(Options* o, const std::string&, std::string*) { return Apply
 bool ApplyNoCooldown(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::noCooldown, o); }
 bool ApplyEject(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::ejectOnCompletion, o); }
 bool ApplyYes(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::yesToAll, o); }
+bool ApplyAll(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesAll, o); }
+bool ApplyJson(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesJson, o); }
+
+bool ApplySystem(Options* o, const std::string& v, std::string* error)
+{
+    if (v != "iso" && v != "joliet" && v != "udf")
+        return Fail(error, "--system: expected iso, joliet or udf, got '" + v + "'");
+    o->filesSystem = v;
+    return true;
+}
 
 bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
 {
@@ -150,7 +160,7 @@ const OptionSpec kOptions[] = {
     {"--drive", true, kDriveCommands | Bit(Command::Copy), ApplyDrive},
     {"--log-level", true, kAllCommands, ApplyLogLevel},
     {"--dest", true, Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
-    {"--image", true, Bit(Command::Copy), ApplyImage},
+    {"--image", true, Bit(Command::Copy) | Bit(Command::Files), ApplyImage},
     {"--give-up", true, Bit(Command::Copy), ApplyGiveUp},
     {"--cycle-tray", false, Bit(Command::Copy), ApplyCycleTray},
     {"--no-cooldown", false, Bit(Command::Copy), ApplyNoCooldown},
@@ -159,6 +169,9 @@ const OptionSpec kOptions[] = {
     {"--sim-clock", true, kSimCommands, ApplySimClock},
     {"--answer", true, Bit(Command::Copy), ApplyAnswer},
     {"--yes", false, Bit(Command::Copy), ApplyYes},
+    {"--all", false, Bit(Command::Files), ApplyAll},
+    {"--json", false, Bit(Command::Files), ApplyJson},
+    {"--system", true, Bit(Command::Files), ApplySystem},
 };
 
 // Options that may be given more than once.
@@ -182,7 +195,7 @@ struct CommandWord {
 const CommandWord kCommands[] = {
     {"drives", Command::Drives}, {"estimate", Command::Estimate}, {"eject", Command::Eject},
     {"load", Command::Load},     {"copy", Command::Copy},         {"import", Command::Import},
-    {"demo", Command::Demo},     {"help", Command::Help},
+    {"demo", Command::Demo},     {"files", Command::Files},       {"help", Command::Help},
 };
 
 Command CommandFromWord(const std::string& word)
@@ -243,12 +256,17 @@ bool TakePositionals(Options* o, const std::vector<std::string>& words, std::str
 {
     // words[0] is the command itself.
     size_t extra = words.size() - 1;
-    size_t allowed = (o->command == Command::Import || o->command == Command::Demo) ? 1 : 0;
+    size_t allowed =
+        (o->command == Command::Import || o->command == Command::Demo || o->command == Command::Files) ? 1 : 0;
     if (extra > allowed) return Fail(error, std::string("unexpected argument '") + words[allowed + 1] + "'");
     if (o->command == Command::Import) {
         if (extra == 0) return Fail(error, "import needs the import file (gleanor import FILE.imp)");
         if (words[1].empty()) return Fail(error, "import: the import file's name is empty");
         o->importFile = words[1];
+    }
+    if (o->command == Command::Files) {
+        if (extra == 0 || words[1].empty()) return Fail(error, "files needs the flag file (gleanor files IMAGE.flg)");
+        o->filesFlag = words[1];
     }
     if (o->command == Command::Demo && extra == 1) {
         if (words[1].empty()) return Fail(error, "demo: the folder's name is empty");
@@ -336,6 +354,7 @@ std::string UsageText()
            "  copy                   rescue the disc into an image set (pause with Ctrl-C)\n"
            "  import FILE.imp        merge an import file into the image set in --dest\n"
            "  demo [DIR]             rescue the bundled scratched disc (simulated) into DIR\n"
+           "  files IMAGE.flg        list the files that the copy lacks sectors of\n"
            "\n"
            "Options:\n"
            "  --sim PROFILE          a simulated drive instead of real ones (repeatable)\n"
@@ -351,7 +370,10 @@ std::string UsageText()
            "  --force-size drive|estimate|flag:PATH|SECTORS   force the volume size\n"
            "  --answer 'CAPTION=BUTTON'   answer one question (yes, no, ok, cancel; repeatable)\n"
            "  --yes                  answer Yes or OK to every other question\n"
+           "  --all | --json         files: list every file | give the list as JSON\n"
+           "  --system iso|joliet|udf   files: the tree to read (default: the best one)\n"
            "\n"
            "Exit status: 0 done, 1 could not, 64 usage error, 130 after a second Ctrl-C;\n"
-           "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...).\n";
+           "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...);\n"
+           "files exits 0 when no file is damaged, 1 when some are, 2 when it cannot read the file system.\n";
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { None, Help, Drives, Estimate, Eject, Load, Copy, Import, Demo };
+enum class Command { None, Help, Drives, Estimate, Eject, Load, Copy, Import, Demo, Files };
 
 // The four sources of a forced volume size, as the Force Volume Size dialog lists them.
 enum class ForceSource { None, Drive, Estimate, Flag, Sectors };
@@ -40,6 +40,10 @@ struct Options {
     bool yesToAll = false;           // --yes
     std::string importFile;          // import FILE.imp
     std::string demoDir;             // demo [DIR]
+    std::string filesFlag;           // files FILE.flg
+    bool filesAll = false;           // --all
+    bool filesJson = false;          // --json
+    std::string filesSystem;         // --system iso|joliet|udf ("": the best tree)
 };
 
 // Exit statuses of the program besides a copy's own outcome code (0..12).
