@@ -82,7 +82,8 @@ std::string SummaryLine(const DamageSummary& s)
 std::string SizeWarning(const Listing& l, uint32_t copySectors)
 {
     if (l.volumeSectors <= copySectors) return "";
-    return "the volume is " + Grouped(l.volumeSectors - copySectors) + " sectors longer than the copy (" +
+    uint32_t n = l.volumeSectors - copySectors;
+    return "the volume is " + Grouped(n) + (n == 1 ? " sector" : " sectors") + " longer than the copy (" +
            Grouped(l.volumeSectors) + " against " + Grouped(copySectors) + ")";
 }
 
@@ -158,8 +159,8 @@ int RunFiles(const Options& o, const CliIo& io)
         std::fprintf(io.err, "gleanor: the file system cannot be read: %s\n", error.c_str());
         uint32_t claimed = ClaimedVolumeSectors(reader);
         if (claimed > reader.SectorCount())
-            std::fprintf(io.err, "gleanor: the volume is %s sectors longer than the copy\n",
-                         Grouped(claimed - reader.SectorCount()).c_str());
+            std::fprintf(io.err, "gleanor: the volume is %s sector%s longer than the copy\n",
+                         Grouped(claimed - reader.SectorCount()).c_str(), claimed - reader.SectorCount() == 1 ? "" : "s");
         return kExitUnreadable;
     }
     if (!reader.HeaderValid())
@@ -188,6 +189,7 @@ std::vector<std::string> FilesAfterCopy(const std::string& flagPath, const std::
         for (const FileRecord& f : listing.files)
             if (f.unknown || f.missingSectors) lines.push_back("  " + FileLine(f));
         for (const std::string& u : listing.unknown) lines.push_back("  unknown: " + Printable(u));
+        return lines;
     }
     DamageSummary s = Summarise(listing);
     std::string line = SummaryLine(s);

@@ -11,5 +11,6 @@ int RunFiles(const Options& options, const CliIo& io);
 // The image of the set that a flag file belongs to: the same name with ".iso".
 std::string ImageBesideFlagFile(const std::string& flagPath);
 // "files: N complete, M damaged, K unknown", with a pointer to `gleanor files`
-// when M or K is not 0; before it, with `listDamaged`, one line per damaged file.
+// when M or K is not 0; with `listDamaged` instead one line per damaged file
+// and per unknown part. A file system that cannot be read gives one line.
 std::vector<std::string> FilesAfterCopy(const std::string& flagPath, const std::string& imagePath, bool listDamaged);
