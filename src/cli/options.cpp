@@ -111,6 +111,8 @@ bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
         o->force = ForceSource::Drive;
     } else if (v == "estimate") {
         o->force = ForceSource::Estimate;
+    } else if (v == "filesystem") {
+        o->force = ForceSource::FileSystem;
     } else if (v.compare(0, std::strlen(kFlagPrefix), kFlagPrefix) == 0) {
         o->forceFlagPath = v.substr(std::strlen(kFlagPrefix));
         if (o->forceFlagPath.empty()) return Fail(error, "--force-size flag: needs the flag file's path");
@@ -119,7 +121,7 @@ bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
         o->force = ForceSource::Sectors;
         o->forceSectors = uint32_t(n);
     } else {
-        return Fail(error, "--force-size: expected drive, estimate, flag:PATH or a sector count (0..4294967295), got '" +
+        return Fail(error, "--force-size: expected drive, estimate, filesystem, flag:PATH or a sector count (0..4294967295), got '" +
                                v + "'");
     }
     return true;
@@ -367,7 +369,7 @@ std::string UsageText()
            "  --cycle-tray           let drive care open and close the tray\n"
            "  --no-cooldown          no long cooldown pauses\n"
            "  --eject                open the tray when the copy has finished\n"
-           "  --force-size drive|estimate|flag:PATH|SECTORS   force the volume size\n"
+           "  --force-size drive|estimate|filesystem|flag:PATH|SECTORS   force the volume size\n"
            "  --answer 'CAPTION=BUTTON'   answer one question (yes, no, ok, cancel; repeatable)\n"
            "  --yes                  answer Yes or OK to every other question\n"
            "  --all | --json         files: list every file | give the list as JSON\n"

@@ -11,7 +11,7 @@
 enum class Command { None, Help, Drives, Estimate, Eject, Load, Copy, Import, Demo, Files };
 
 // The four sources of a forced volume size, as the Force Volume Size dialog lists them.
-enum class ForceSource { None, Drive, Estimate, Flag, Sectors };
+enum class ForceSource { None, Drive, Estimate, Flag, Sectors, FileSystem };
 
 struct QuestionAnswer {
     std::string caption;  // one of KnownCaptions()

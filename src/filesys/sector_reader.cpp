@@ -3,7 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/recovery_engine.h"
+#include "platform/rawio.h"
+
+namespace {
+
+constexpr unsigned kFlagHeaderBytes = 48;
+
+uint32_t Word(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+}  // namespace
 
 CImageSetReader::~CImageSetReader()
 {
@@ -17,19 +25,21 @@ bool CImageSetReader::Open(const std::string& flagPath, const std::string& image
         *error = flagPath + ": cannot open the flag file";
         return false;
     }
-    uint8_t raw[kFlagHeaderSize];
-    bool headerRead = rawio::Read(flagFd, raw, kFlagHeaderSize) == int(kFlagHeaderSize);
-    FlagHeader header;
-    if (headerRead) header.Decode(raw);
-    if (!headerRead || header.sectorSize != kFsSectorSize) {
+    // The header: sector count, sector size, ..., twelve words that sum to zero.
+    uint8_t raw[kFlagHeaderBytes];
+    bool headerRead = rawio::Read(flagFd, raw, kFlagHeaderBytes) == int(kFlagHeaderBytes);
+    uint32_t sectorSize = headerRead ? Word(raw + 4) : 0;
+    if (!headerRead || sectorSize != kFsSectorSize) {
         rawio::Close(flagFd);
-        *error = flagPath + (headerRead ? ": the flag file holds " + std::to_string(header.sectorSize) +
+        *error = flagPath + (headerRead ? ": the flag file holds " + std::to_string(sectorSize) +
                                               "-byte sectors; file systems are read from 2048-byte sectors"
                                         : ": too short for a flag file header");
         return false;
     }
-    headerValid_ = header.Sum() == 0;
-    sectorCount_ = header.sectorCount;
+    uint32_t sum = 0;
+    for (unsigned i = 0; i < kFlagHeaderBytes; i += 4) sum += Word(raw + i);
+    headerValid_ = sum == 0;
+    sectorCount_ = Word(raw);
     // Bytes the file does not hold read as missing, as the engine reads them.
     bitmap_.assign((uint64_t(sectorCount_) + 7) / 8, 0xFF);
     size_t got = 0;
