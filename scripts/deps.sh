@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a group of tasks needs, when they are missing.
-#   scripts/deps.sh base|windows|fuzz|qemu ...
+#   scripts/deps.sh base|windows|fuzz|qemu|filesys ...
 # As root it runs apt-get update once and installs; otherwise it says what to run.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ packages_of() {
     windows) echo "g++-mingw-w64-i686 wine wine32:i386 xvfb x11-apps imagemagick" ;;
     fuzz) echo "clang libclang-rt-14-dev" ;;
     qemu) echo "qemu-system-x86 linux-image-amd64 busybox-static cpio" ;;
+    filesys) echo "xorriso genisoimage udftools udfclient" ;;  # volumes made by third-party tools
     *) echo "deps.sh: unknown group '$1'" >&2; exit 2 ;;
   esac
 }

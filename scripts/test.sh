@@ -16,6 +16,7 @@ for s in "${stages[@]}"; do
   case "$s" in
     windows|wine-e2e) groups+=(windows) ;;
     fuzz) groups+=(fuzz) ;;
+    native|asan) groups+=(filesys) ;;
   esac
 done
 bash scripts/deps.sh $(printf '%s\n' "${groups[@]}" | sort -u)

@@ -1,6 +1,7 @@
 // UDF: the file set, File Entries and Extended File Entries with short, long
 // and extended allocation descriptors, embedded data and allocation extent
 // descriptors, and the directories of File Identifier Descriptors.
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -95,6 +96,13 @@ public:
             out_->unknown.push_back("directory " + Shown(path) + " lies too deep: its files are not listed");
             return;
         }
+        std::vector<std::pair<std::string, UdfAddress>> subdirs;
+        ListDirectory(path, dir, &subdirs);  // its data is freed before the folders below are read
+        for (const auto& d : subdirs) Enter(d.first, d.second, depth + 1);
+    }
+
+    void ListDirectory(const std::string& path, const Entry& dir, std::vector<std::pair<std::string, UdfAddress>>* subdirs)
+    {
         std::vector<uint8_t> data;
         std::vector<bool> lost;  // per sector of data
         if (dir.isEmbedded) {
@@ -105,7 +113,10 @@ public:
                 out_->unknown.push_back("directory " + Shown(path) + " is too large to list");
                 return;
             }
-            data.assign(size_t(dir.size), 0);
+            uint64_t recorded = 0;
+            for (const FileExtent& x : dir.extents) recorded += x.bytes;
+            // No more than the sectors left to read can hold.
+            data.assign(size_t(std::min({dir.size, recorded, budget_ * kFsSectorSize})), 0);
             size_t at = 0;
             uint8_t s[kFsSectorSize];
             for (const FileExtent& x : dir.extents) {
@@ -121,7 +132,6 @@ public:
         bool partly = dir.incomplete;
         for (bool l : lost) partly = partly || l;
         size_t pos = 0;
-        std::vector<std::pair<std::string, UdfAddress>> subdirs;
         while (pos + 38 <= data.size()) {
             size_t sector = pos / kFsSectorSize;
             if (lost[sector] || !UdfTagValid(data.data() + pos, data.size() - pos, kUdfTagFileId)) {
@@ -141,7 +151,7 @@ public:
                 name = "(entry " + std::to_string(pos - total) + ")";
             std::string full = path + "/" + name;
             if (chars & kCharDirectory) {
-                subdirs.push_back({full, icb});
+                subdirs->push_back({full, icb});
                 continue;
             }
             FileRecord r;
@@ -156,8 +166,8 @@ public:
             }
             if (out_->files.size() < kMaxFiles) out_->files.push_back(r);
         }
-        if (partly) out_->unknown.push_back("directory " + Shown(path) + " partly unreadable: some of its files may not be listed");
-        for (const auto& d : subdirs) Enter(d.first, d.second, depth + 1);
+        if (partly)
+            out_->unknown.push_back("directory " + Shown(path) + " partly unreadable: some of its files may not be listed");
     }
 
     void Enter(const std::string& path, UdfAddress icb, unsigned depth)

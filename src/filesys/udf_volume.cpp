@@ -230,16 +230,25 @@ bool CUdfVolume::ReadBlock(UdfAddress a, uint8_t* out)
 
 bool CUdfVolume::Runs(UdfAddress a, uint64_t bytes, std::vector<FileExtent>* out) const
 {
+    if (a.partition >= maps_.size()) return false;
+    const Partition& p = maps_[a.partition];
     uint64_t blocks = (bytes + kFsSectorSize - 1) / kFsSectorSize;
     for (uint64_t k = 0; k < blocks;) {
-        uint32_t lba;
-        if (a.block + k > UINT32_MAX || !Sector({uint32_t(a.block + k), a.partition}, &lba)) return false;
-        // The run goes on while the blocks lie one after another.
-        uint64_t n = 1;
-        uint32_t next;
-        while (k + n < blocks && n < (1u << 20) && Sector({uint32_t(a.block + k + n), a.partition}, &next) &&
-               next == lba + n)
-            ++n;
+        uint64_t block = a.block + k, n = 0;
+        uint32_t lba = 0;
+        if (!p.metadata) {
+            if (block + (blocks - k) > p.length) return false;
+            lba = uint32_t(p.start + block);
+            n = blocks - k;
+        } else {
+            for (const Run& r : p.main.empty() ? p.mirror : p.main) {
+                if (block >= r.first && block - r.first < r.blocks) {
+                    lba = uint32_t(r.sector + (block - r.first));
+                    n = std::min<uint64_t>(blocks - k, r.blocks - (block - r.first));
+                }
+            }
+            if (n == 0) return false;
+        }
         uint64_t chunk = std::min<uint64_t>(n * kFsSectorSize, bytes - k * kFsSectorSize);
         out->push_back({lba, chunk});
         k += n;
