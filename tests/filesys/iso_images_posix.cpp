@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "cli/files_command.h"
+#include "aspi/sim/sim_drive.h"
 #include "filesys/image_tools.h"
 
 namespace {
@@ -291,6 +292,40 @@ TEST(IsoMultiExtent, AFileOver4GiBIsListedWithEveryExtent)
     EXPECT_EQ(huge->missingBytes, 2048u + 100u);
     WriteSectorMap(dir.File("big.map"), sectors, missing);
     EXPECT_EQ(OurSpans(l, missing), XorrisoDamaged(image, dir.File("big.map")));
+}
+
+}  // namespace
+
+namespace {
+
+// The simulator's own volume, as xorriso reads it: every file where the profile put it.
+TEST(SimVolumeInXorriso, TheDemoDiscsFilesLieWhereTheProfileSays)
+{
+    REQUIRE_TOOL("xorriso");
+    SimProfile p;
+    std::string error;
+    ASSERT_TRUE(LoadSimProfile(SourceDir() + "/examples/scratched.sim", &p, &error)) << error;
+    CTempDir dir;
+    std::string image = dir.File("demo.iso");
+    {
+        std::ofstream out(image, std::ios::binary);
+        uint8_t s[kSimSectorSize];
+        for (uint32_t lba = 0; lba < p.volume->FileStarts()[0]; ++lba) {
+            GenerateSector(p, lba, s);
+            out.write(reinterpret_cast<const char*>(s), sizeof s);
+        }
+    }
+    Shell("truncate -s " + std::to_string(uint64_t(p.sectors) * kSimSectorSize) + " '" + image + "'");
+    std::set<std::pair<uint32_t, uint64_t>> listed, profile;
+    std::istringstream lines(Shell("xorriso -indev '" + image + "' -find / -exec report_lba -- 2>/dev/null"));
+    std::string line;
+    unsigned xt, lba, blocks;
+    unsigned long long size;
+    while (std::getline(lines, line))
+        if (std::sscanf(line.c_str(), "File data lba: %u , %u , %u , %llu", &xt, &lba, &blocks, &size) == 4)
+            listed.insert({lba, size});
+    for (size_t i = 0; i < p.files.size(); ++i) profile.insert({p.volume->FileStarts()[i], p.files[i].bytes});
+    EXPECT_EQ(listed, profile);
 }
 
 }  // namespace
