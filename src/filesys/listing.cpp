@@ -57,16 +57,22 @@ std::string ComparableName(const std::string& path)
 
 void MeasureDamage(const ISectorReader& reader, Listing* listing)
 {
+    const uint64_t count = reader.SectorCount();
     for (FileRecord& f : listing->files) {
         f.missingSectors = 0;
         f.missingBytes = 0;
         for (const FileExtent& e : f.extents) {
             uint64_t sectors = (e.bytes + kFsSectorSize - 1) / kFsSectorSize;
-            for (uint64_t k = 0; k < sectors; ++k) {
-                uint64_t lba = e.lba + k;
-                if (lba <= UINT32_MAX && reader.Present(uint32_t(lba))) continue;
+            // Sectors at or beyond the end of the copy are missing without a look.
+            uint64_t inside = e.lba < count ? std::min<uint64_t>(sectors, count - e.lba) : 0;
+            for (uint64_t k = 0; k < inside; ++k) {
+                if (reader.Present(uint32_t(e.lba + k))) continue;
                 ++f.missingSectors;
                 f.missingBytes += std::min<uint64_t>(kFsSectorSize, e.bytes - k * kFsSectorSize);
+            }
+            if (inside < sectors) {
+                f.missingSectors += uint32_t(std::min<uint64_t>(sectors - inside, UINT32_MAX - f.missingSectors));
+                f.missingBytes += e.bytes - inside * kFsSectorSize;
             }
         }
     }
