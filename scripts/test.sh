@@ -17,6 +17,7 @@ for s in "${stages[@]}"; do
     windows|wine-e2e|spti-vm|package-win32) groups+=(windows) ;;
     fuzz) groups+=(fuzz) ;;
     package-deb) groups+=(package) ;;
+    native|asan) groups+=(filesys) ;;
   esac
 done
 bash scripts/deps.sh $(printf '%s\n' "${groups[@]}" | sort -u)

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/files_command.h"
 #include "ui/core/channel.h"
 
 namespace {
@@ -164,6 +165,7 @@ int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
         return kExitDone;
     }
     if (options.command == Command::Demo) return RunDemo(options, io);
+    if (options.command == Command::Files) return RunFiles(options, io);
     CFrontEnd fe(options, io, manager);
     switch (options.command) {
     case Command::Drives: return RunDrives(fe);

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/files_command.h"
 #include "cli/interrupt.h"
 #include "ui/core/channel.h"
 
@@ -58,7 +59,8 @@ uint32_t FlagFileSectors(CFrontEnd& fe)
 
 // OnForceSize with the dialog answered OK at once: the size from the chosen
 // source becomes the copy size. `flagSectors` is the flag file's, read before.
-void ApplyForceSize(CFrontEnd& fe, uint32_t flagSectors)
+// False when the file-system source finds no size.
+bool ApplyForceSize(CFrontEnd& fe, uint32_t flagSectors)
 {
     CRecoveryEngine& e = fe.Engine();
     const Options& o = fe.Opts();
@@ -84,14 +86,25 @@ void ApplyForceSize(CFrontEnd& fe, uint32_t flagSectors)
         sectors = o.forceSectors;
         source = "-- Free --";
         break;
+    case ForceSource::FileSystem:
+        sectors = e.SizeByFileSystem();
+        source = "File System";
+        if (sectors == 0) {
+            e.sizeForced.store(wasForced);
+            fe.Pump(milliseconds(0));
+            fe.Error("--force-size filesystem: the disc holds no ISO 9660 or UDF volume size that reads");
+            return false;
+        }
+        break;
     case ForceSource::None:
         e.sizeForced.store(wasForced);
-        return;
+        return true;
     }
     e.drive.SetCopySize(sectors);
     e.sizeForced.store(true);
     e.sourceChanged.store(true);
     LogPrintf(0, "Disksize changed to \"%s\" (%u Sectors)", source, sectors);
+    return true;
 }
 
 // Watches the copy to its end; the first Ctrl-C is the Pause button.
@@ -144,7 +157,11 @@ int RunCopyCommand(CFrontEnd& fe)
         return OUTCOME_USER_BREAK;
     }
     if (!ready) fe.Error("the disc did not become ready; the copy will say so");
-    if (ready) ApplyForceSize(fe, flagSectors);
+    if (ready && !ApplyForceSize(fe, flagSectors)) {
+        fe.StopWorker();
+        fe.Display().Finish();
+        return kExitCouldNot;
+    }
     e.runRequested.store(true);  // Start
     WatchCopy(fe);
     fe.StopWorker();
@@ -152,5 +169,9 @@ int RunCopyCommand(CFrontEnd& fe)
     if (!fe.WorkerRunning() && follower.Written()) follower.Save(e);
     e.progressObserver = nullptr;
     fe.Display().Finish();
+    // What the copy holds of the volume's files; an export has no image to read.
+    if (fe.LastOutcome() >= 0 && !e.exportMode && e.imageFile.GetPath()[0] != '\0' && e.imageFile.Exists())
+        for (const std::string& line : FilesAfterCopy(e.flagFile.GetPath(), e.imageFile.GetPath(), false))
+            fe.Print(line);
     return fe.LastOutcome() >= 0 ? fe.LastOutcome() : kExitCouldNot;
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/files_command.h"
 #include "cli/paths.h"
 #include "cli/rescue_check.h"
 
@@ -85,5 +86,10 @@ int RunDemo(const Options& given, const CliIo& io)
                  std::to_string(check.firstWrong) + ")!");
     }
     if (!check.headerValid) fe.Print("Demo: the flag file header's checksum does not hold!");
+    std::vector<std::string> damaged = FilesAfterCopy(e.flagFile.GetPath(), e.imageFile.GetPath(), true);
+    fe.Print(damaged.empty() ? "Demo: every file of the disc is complete."
+                             : "Demo: the files that the rescue lacks sectors of (gleanor files " +
+                                   std::string(e.flagFile.GetPath()) + "):");
+    for (const std::string& line : damaged) fe.Print(line);
     return check.wrong == 0 && check.headerValid && Finished(outcome) ? kExitDone : kExitCouldNot;
 }

@@ -93,6 +93,16 @@ bool ApplyCycleTray(Options* o, const std::string&, std::string*) { return Apply
 bool ApplyNoCooldown(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::noCooldown, o); }
 bool ApplyEject(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::ejectOnCompletion, o); }
 bool ApplyYes(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::yesToAll, o); }
+bool ApplyAll(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesAll, o); }
+bool ApplyJson(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesJson, o); }
+
+bool ApplySystem(Options* o, const std::string& v, std::string* error)
+{
+    if (v != "iso" && v != "joliet" && v != "udf")
+        return Fail(error, "--system: expected iso, joliet or udf, got '" + v + "'");
+    o->filesSystem = v;
+    return true;
+}
 
 bool ApplyPath(std::string Options::*field, const char* what, Options* o, const std::string& v, std::string* error)
 {
@@ -115,6 +125,8 @@ bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
         o->force = ForceSource::Drive;
     } else if (v == "estimate") {
         o->force = ForceSource::Estimate;
+    } else if (v == "filesystem") {
+        o->force = ForceSource::FileSystem;
     } else if (v.compare(0, std::strlen(kFlagPrefix), kFlagPrefix) == 0) {
         o->forceFlagPath = v.substr(std::strlen(kFlagPrefix));
         if (o->forceFlagPath.empty()) return Fail(error, "--force-size flag: needs the flag file's path");
@@ -123,7 +135,7 @@ bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
         o->force = ForceSource::Sectors;
         o->forceSectors = uint32_t(n);
     } else {
-        return Fail(error, "--force-size: expected drive, estimate, flag:PATH or a sector count (0..4294967295), got '" +
+        return Fail(error, "--force-size: expected drive, estimate, filesystem, flag:PATH or a sector count (0..4294967295), got '" +
                                v + "'");
     }
     return true;
@@ -171,7 +183,7 @@ const OptionSpec kOptions[] = {
     {"--drive", true, kDriveCommands | Bit(Command::Copy), ApplyDrive},
     {"--log-level", true, kAllCommands, ApplyLogLevel},
     {"--dest", true, Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
-    {"--image", true, Bit(Command::Copy) | Bit(Command::Import), ApplyImage},
+    {"--image", true, Bit(Command::Copy) | Bit(Command::Import) | Bit(Command::Files), ApplyImage},
     {"--give-up", true, Bit(Command::Copy), ApplyGiveUp},
     {"--strategy", true, Bit(Command::Copy), ApplyStrategy},
     {"--cycle-tray", false, Bit(Command::Copy), ApplyCycleTray},
@@ -184,6 +196,9 @@ const OptionSpec kOptions[] = {
     {"--mapfile", true, Bit(Command::Copy) | Bit(Command::Import), ApplyMapfile},
     {"--from", true, Bit(Command::Import), ApplyFrom},
     {"-o", true, Bit(Command::Mapfile), ApplyOutput},
+    {"--all", false, Bit(Command::Files), ApplyAll},
+    {"--json", false, Bit(Command::Files), ApplyJson},
+    {"--system", true, Bit(Command::Files), ApplySystem},
 };
 
 // Options that may be given more than once.
@@ -207,7 +222,8 @@ struct CommandWord {
 const CommandWord kCommands[] = {
     {"drives", Command::Drives}, {"estimate", Command::Estimate}, {"eject", Command::Eject},
     {"load", Command::Load},     {"copy", Command::Copy},         {"import", Command::Import},
-    {"demo", Command::Demo},     {"help", Command::Help},         {"mapfile", Command::Mapfile},
+    {"demo", Command::Demo},     {"files", Command::Files},       {"help", Command::Help},
+    {"mapfile", Command::Mapfile},
 };
 
 Command CommandFromWord(const std::string& word)
@@ -273,8 +289,9 @@ bool TakePositionals(Options* o, const std::vector<std::string>& words, std::str
     // words[0] is the command itself.
     size_t extra = words.size() - 1;
     bool mapImport = o->command == Command::Import && !o->mapfile.empty();
-    size_t allowed =
-        (o->command == Command::Import || o->command == Command::Demo || o->command == Command::Mapfile) && !mapImport;
+    size_t allowed = (o->command == Command::Import || o->command == Command::Demo || o->command == Command::Mapfile ||
+                      o->command == Command::Files) &&
+                     !mapImport;
     if (extra > allowed) return Fail(error, std::string("unexpected argument '") + words[allowed + 1] + "'");
     if (o->command == Command::Import && (mapImport || !o->fromImage.empty())) {
         if (o->mapfile.empty() || o->fromImage.empty())
@@ -291,6 +308,10 @@ bool TakePositionals(Options* o, const std::vector<std::string>& words, std::str
         if (extra == 0) return Fail(error, "import needs the import file (gleanor import FILE.imp)");
         if (words[1].empty()) return Fail(error, "import: the import file's name is empty");
         o->importFile = words[1];
+    }
+    if (o->command == Command::Files) {
+        if (extra == 0 || words[1].empty()) return Fail(error, "files needs the flag file (gleanor files IMAGE.flg)");
+        o->filesFlag = words[1];
     }
     if (o->command == Command::Demo && extra == 1) {
         if (words[1].empty()) return Fail(error, "demo: the folder's name is empty");
@@ -380,6 +401,7 @@ std::string UsageText()
            "  import --mapfile MAP --from IMAGE   merge what ddrescue rescued into the set in --dest\n"
            "  mapfile IMAGE.flg      write the image set's map as a GNU ddrescue mapfile\n"
            "  demo [DIR]             rescue the bundled scratched disc (simulated) into DIR\n"
+           "  files IMAGE.flg        list the files that the copy lacks sectors of\n"
            "\n"
            "Options:\n"
            "  --sim PROFILE          a simulated drive instead of real ones (repeatable)\n"
@@ -394,14 +416,17 @@ std::string UsageText()
            "  --cycle-tray           let drive care open and close the tray\n"
            "  --no-cooldown          no long cooldown pauses\n"
            "  --eject                open the tray when the copy has finished\n"
-           "  --force-size drive|estimate|flag:PATH|SECTORS   force the volume size\n"
+           "  --force-size drive|estimate|filesystem|flag:PATH|SECTORS   force the volume size\n"
            "  --answer 'CAPTION=BUTTON'   answer one question (yes, no, ok, cancel; repeatable)\n"
            "  --yes                  answer Yes or OK to every other question\n"
            "  --mapfile FILE         copy: keep FILE a ddrescue mapfile of the set; import: the map\n"
            "  --from IMAGE           import: ddrescue's output file, read at the map's positions\n"
            "  -o FILE                mapfile: write to FILE (default: standard output)\n"
            "  --version              print the version\n"
+           "  --all | --json         files: list every file | give the list as JSON\n"
+           "  --system iso|joliet|udf   files: the tree to read (default: the best one)\n"
            "\n"
            "Exit status: 0 done, 1 could not, 64 usage error, 130 after a second Ctrl-C;\n"
-           "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...).\n";
+           "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...);\n"
+           "files exits 0 when no file is damaged, 1 when some are, 2 when it cannot read the file system.\n";
 }

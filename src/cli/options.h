@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-enum class Command { None, Help, Version, Drives, Estimate, Eject, Load, Copy, Import, Demo, Mapfile };
+enum class Command { None, Help, Version, Drives, Estimate, Eject, Load, Copy, Import, Demo, Mapfile, Files };
 
 // The four sources of a forced volume size, as the Force Volume Size dialog lists them.
-enum class ForceSource { None, Drive, Estimate, Flag, Sectors };
+enum class ForceSource { None, Drive, Estimate, Flag, Sectors, FileSystem };
 
 struct QuestionAnswer {
     std::string caption;  // one of KnownCaptions()
@@ -45,6 +45,10 @@ struct Options {
     std::string flagFile;            // mapfile IMAGE.flg
     std::string output;              // -o FILE ("": standard output)
     std::string demoDir;             // demo [DIR]
+    std::string filesFlag;           // files FILE.flg
+    bool filesAll = false;           // --all
+    bool filesJson = false;          // --json
+    std::string filesSystem;         // --system iso|joliet|udf ("": the best tree)
 };
 
 // Exit statuses of the program besides a copy's own outcome code (0..12).

@@ -164,6 +164,12 @@ public:
     // Force Volume Size sources 0..2 ("Drive Reported", "Existing Flagfile",
     // "Estimated"); `detail` receives at most 50 characters (51 bytes).
     uint32_t SizeBySource(int choice, char* detail);
+    // The volume size that the disc's file system claims (ISO 9660 volume
+    // space size, UDF partition end or last anchor), read from the drive by
+    // the worker; 0 when the disc holds none that can be read.
+    uint32_t SizeByFileSystem();
+    // Runs on the worker: reads sectors 16 on and 256 from the drive.
+    uint32_t ReadFileSystemSize();
 
     // ---- Members, in the design's order ----
     CCdDrive drive;
@@ -177,6 +183,8 @@ public:
     std::atomic<bool> copyRunning{false};
     std::atomic<bool> shutdownOnCompletion{false};
     std::atomic<bool> probeSizeRequested{false};
+    std::atomic<bool> fileSystemSizeRequested{false};
+    std::atomic<uint32_t> fileSystemSectors{0};
     std::atomic<bool> threadAlive{false};
     std::atomic<bool> ejectRequested{false};
     std::atomic<bool> loadRequested{false};

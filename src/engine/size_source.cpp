@@ -1,6 +1,9 @@
 // The size sources of the Force Volume Size dialog: the drive's reported size,
-// the sector count of an existing flag file, or the worker's estimate.
+// the sector count of an existing flag file, or the worker's estimate; and the
+// size that the disc's file system claims.
 #include <cstring>
+
+#include "filesys/listing.h"
 
 #include "engine/recovery_engine.h"
 #include "platform/clock.h"
@@ -55,7 +58,44 @@ uint32_t FlagFileSize(CRecoveryEngine& e, char* detail)
     return e.header.sectorCount;
 }
 
+// The disc in the drive as the file-system reader sees it: sectors read one
+// at a time, a failed read is an unreadable sector.
+class CDriveSectors : public ISectorReader {
+public:
+    explicit CDriveSectors(CCdDrive& drive) : drive_(drive) {}
+    uint32_t SectorCount() const override
+    {
+        uint32_t last = drive_.reportedLastLba.load(std::memory_order_relaxed);
+        return last == UINT32_MAX ? last : last + 1;
+    }
+    bool Present(uint32_t lba) const override { return lba < SectorCount(); }
+    bool Read(uint32_t lba, uint8_t* out) override
+    {
+        if (!Present(lba) || !drive_.DrvBlkRead(lba, 1)) return false;
+        std::memcpy(out, drive_.readBuffer, kFsSectorSize);
+        return true;
+    }
+
+private:
+    CCdDrive& drive_;
+};
+
 }  // namespace
+
+uint32_t CRecoveryEngine::ReadFileSystemSize()
+{
+    CDriveSectors disc(drive);
+    uint32_t sectors = ClaimedVolumeSectors(disc);
+    LogPrintf(1, "File system volume size: %u Sectors", sectors);
+    return sectors;
+}
+
+uint32_t CRecoveryEngine::SizeByFileSystem()
+{
+    fileSystemSizeRequested.store(true, std::memory_order_relaxed);
+    while (fileSystemSizeRequested.load(std::memory_order_acquire)) SleepMs(kIdleCycleMs);
+    return fileSystemSectors.load(std::memory_order_relaxed);
+}
 
 uint32_t CRecoveryEngine::SizeBySource(int choice, char* detail)
 {

@@ -61,6 +61,10 @@ void ServeRequests(CRecoveryEngine& e)
         drive.EstimateSize();
         e.probeSizeRequested.store(false, kRelaxed);
     }
+    if (e.fileSystemSizeRequested.load(kRelaxed)) {
+        e.fileSystemSectors.store(e.ReadFileSystemSize(), kRelaxed);
+        e.fileSystemSizeRequested.store(false, std::memory_order_release);
+    }
 }
 
 // Steps 6 and 7: follow the disc's ready state, capacity and label.

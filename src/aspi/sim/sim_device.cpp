@@ -287,10 +287,11 @@ void GenerateSector(const SimProfile& profile, uint32_t lba, uint8_t* out)
     constexpr uint32_t kLabelSector = 16;
     constexpr unsigned kLabelOffset = 40;
     constexpr unsigned kLabelChars = 32;
+    if (profile.volume && profile.volume->Sector(lba, out)) return;
     out[0] = uint8_t(lba);
     out[1] = uint8_t(lba >> 8);
     out[2] = uint8_t(lba >> 16);
     out[3] = uint8_t(lba >> 24);
     for (unsigned i = 4; i < kSimSectorSize; ++i) out[i] = uint8_t((uint64_t(lba) + i) % kModulus);
-    if (lba == kLabelSector) PutPadded(out + kLabelOffset, profile.label, kLabelChars);
+    if (lba == kLabelSector && !profile.volume) PutPadded(out + kLabelOffset, profile.label, kLabelChars);
 }

@@ -14,6 +14,7 @@
 
 #include "drive/aspi_library.h"
 #include "drive/aspi_records.h"
+#include "aspi/sim/sim_volume.h"
 #include "platform/rawio.h"
 
 constexpr uint32_t kSimSectorSize = 2048;
@@ -47,6 +48,8 @@ struct SimProfile {
     std::string product = "SIMULATED DVD";
     uint32_t vanishAfter = 0;     // vanish_after: 0 = never
     uint32_t stallMillis = 0;     // stall_ms: every command hangs this long (up to the time-out)
+    std::vector<SimFile> files;   // file lines: generated content with a file system
+    std::shared_ptr<const CSimVolume> volume;  // laid out from `files` and the label
 };
 
 // Parses a profile's text. `where` names the file in messages

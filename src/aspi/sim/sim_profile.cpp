@@ -186,7 +186,21 @@ std::string ChoiceSetting(std::string_view value, std::string_view a, std::strin
 constexpr std::string_view kSettings[] = {
     "sectors", "capacity", "block_length", "image",   "label",   "bad",       "flaky",        "seed",    "sector_us",
     "error_ms", "tray",    "disc",         "vendor",  "product", "spinup_ms", "vanish_after", "stall_ms",
+    "file",
 };
+
+// "PATH BYTES": the size is the last word, the path everything before it.
+std::string FileSetting(ParseState& st, std::string_view value)
+{
+    size_t gap = value.find_last_of(" \t");
+    if (gap == std::string_view::npos) return "expected a path and a size in bytes";
+    SimFile f;
+    f.path = std::string(Trim(value.substr(0, gap)));
+    std::string problem = NumberSetting(value.substr(gap + 1), &f.bytes);
+    if (!problem.empty()) return problem;
+    st.profile.files.push_back(f);
+    return "";
+}
 
 bool IsKnownSetting(std::string_view name)
 {
@@ -222,6 +236,7 @@ std::string ApplySetting(ParseState& st, std::string_view name, std::string_view
     if (name == "product") return TextSetting(value, kProductChars, &p.product);
     if (name == "bad") return RangeSetting(st, value, false);
     if (name == "flaky") return RangeSetting(st, value, true);
+    if (name == "file") return FileSetting(st, value);
     if (name == "tray") {
         int choice = 0;
         std::string problem = ChoiceSetting(value, "closed", "open", "fixed", &choice);
@@ -275,6 +290,15 @@ bool ResolveDefaults(ParseState& st, const std::string& where, std::string* erro
         }
     }
     if (!p.capacitySet) p.capacity = p.sectors ? p.sectors - 1 : 0;
+    if (!p.files.empty()) {
+        std::string problem;
+        if (!p.image.empty()) problem = "file: files make generated content; a profile with an image has its own";
+        else p.volume = CSimVolume::Build(p.files, p.label, p.sectors, &problem);
+        if (!problem.empty()) {
+            *error = where + ": " + problem;
+            return false;
+        }
+    }
     return true;
 }
 

@@ -1,0 +1,199 @@
+// `gleanor files IMAGE.flg`: which files of the rescued volume the copy lacks,
+// read from the image set alone; and the one-line summary after a copy.
+#include "cli/files_command.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "engine/raw_file.h"
+#include "filesys/listing.h"
+
+namespace {
+
+constexpr int kExitNoneDamaged = 0;
+constexpr int kExitSomeDamaged = 1;
+constexpr int kExitUnreadable = 2;
+
+std::string Grouped(uint64_t n)
+{
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+// Names come from the disc: control characters are not passed to a terminal.
+std::string Printable(const std::string& s)
+{
+    std::string out;
+    for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+}
+
+std::string JsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+const char* StateOf(const FileRecord& f)
+{
+    return f.unknown ? "unknown" : f.missingSectors ? "damaged" : "complete";
+}
+
+std::string Percent(const FileRecord& f)
+{
+    char buf[32];
+    double p = f.size ? 100.0 * double(f.missingBytes) / double(f.size) : 100.0;
+    std::snprintf(buf, sizeof buf, "%.1f %%", p);
+    return buf;
+}
+
+std::string FileLine(const FileRecord& f)
+{
+    std::string line = Printable(f.path) + "  " + Grouped(f.size) + " bytes  ";
+    if (f.unknown) return line + "unknown: its entry is unreadable";
+    if (!f.missingSectors) return line + "complete";
+    return line + "missing " + Grouped(f.missingSectors) + (f.missingSectors == 1 ? " sector, " : " sectors, ") + Grouped(f.missingBytes) + " bytes (" +
+           Percent(f) + ")";
+}
+
+std::string SummaryLine(const DamageSummary& s)
+{
+    return "files: " + Grouped(s.complete) + " complete, " + Grouped(s.damaged) + " damaged, " + Grouped(s.unknown) +
+           " unknown";
+}
+
+std::string SizeWarning(const Listing& l, uint32_t copySectors)
+{
+    if (l.volumeSectors <= copySectors) return "";
+    uint32_t n = l.volumeSectors - copySectors;
+    return "the volume is " + Grouped(n) + (n == 1 ? " sector" : " sectors") + " longer than the copy (" +
+           Grouped(l.volumeSectors) + " against " + Grouped(copySectors) + ")";
+}
+
+void PrintText(FILE* out, const Listing& l, uint32_t copySectors, bool all)
+{
+    std::fprintf(out, "file system: %s\n", l.systemName.c_str());
+    for (const FileRecord& f : l.files)
+        if (all || f.unknown || f.missingSectors) std::fprintf(out, "%s\n", FileLine(f).c_str());
+    for (const std::string& n : l.notes) std::fprintf(out, "note: %s\n", Printable(n).c_str());
+    for (const std::string& u : l.unknown) std::fprintf(out, "unknown: %s\n", Printable(u).c_str());
+    std::string warning = SizeWarning(l, copySectors);
+    if (!warning.empty()) std::fprintf(out, "warning: %s\n", warning.c_str());
+    DamageSummary s = Summarise(l);
+    std::fprintf(out, "%s; %s bytes lost\n", SummaryLine(s).c_str(), Grouped(s.bytesLost).c_str());
+}
+
+void PrintJson(FILE* out, const Listing& l, uint32_t copySectors, bool all)
+{
+    DamageSummary s = Summarise(l);
+    std::fprintf(out, "{\"system\": %s, \"volume_sectors\": %u, \"copy_sectors\": %u,\n \"files\": [",
+                 JsonString(l.systemName).c_str(), l.volumeSectors, copySectors);
+    const char* sep = "\n  ";
+    for (const FileRecord& f : l.files) {
+        if (!(all || f.unknown || f.missingSectors)) continue;
+        std::fprintf(out, "%s{\"path\": %s, \"size\": %" PRIu64 ", \"state\": \"%s\", \"missing_sectors\": %u, "
+                          "\"missing_bytes\": %" PRIu64 "}",
+                     sep, JsonString(f.path).c_str(), f.size, StateOf(f), f.missingSectors, f.missingBytes);
+        sep = ",\n  ";
+    }
+    auto list = [&](const char* name, const std::vector<std::string>& items) {
+        std::fprintf(out, "],\n \"%s\": [", name);
+        const char* comma = "";
+        for (const std::string& i : items) {
+            std::fprintf(out, "%s%s", comma, JsonString(i).c_str());
+            comma = ", ";
+        }
+    };
+    list("unknown", l.unknown);
+    list("notes", l.notes);
+    std::string warning = SizeWarning(l, copySectors);
+    std::fprintf(out, "],\n \"size_warning\": %s,\n", warning.empty() ? "null" : JsonString(warning).c_str());
+    std::fprintf(out,
+                 " \"summary\": {\"complete\": %" PRIu64 ", \"damaged\": %" PRIu64 ", \"unknown\": %" PRIu64
+                 ", \"bytes_lost\": %" PRIu64 "}}\n",
+                 s.complete, s.damaged, s.unknown, s.bytesLost);
+}
+
+}  // namespace
+
+std::string ImageBesideFlagFile(const std::string& flagPath)
+{
+    CRawFile f;
+    f.SetPath(flagPath.c_str());
+    f.SetExtension("iso");
+    return f.GetPath();
+}
+
+int RunFiles(const Options& o, const CliIo& io)
+{
+    std::string image = o.image.empty() ? ImageBesideFlagFile(o.filesFlag) : o.image;
+    CImageSetReader reader;
+    std::string error;
+    if (!reader.Open(o.filesFlag, image, &error)) {
+        std::fprintf(io.err, "gleanor: %s\n", error.c_str());
+        return kExitUnreadable;
+    }
+    FsChoice choice = o.filesSystem == "udf"      ? FsChoice::Udf
+                      : o.filesSystem == "joliet" ? FsChoice::Joliet
+                      : o.filesSystem == "iso"    ? FsChoice::Iso
+                                                  : FsChoice::Any;
+    Listing listing;
+    if (!ListFiles(reader, choice, &listing, &error)) {
+        std::fprintf(io.err, "gleanor: the file system cannot be read: %s\n", error.c_str());
+        uint32_t claimed = ClaimedVolumeSectors(reader);
+        if (claimed > reader.SectorCount())
+            std::fprintf(io.err, "gleanor: the volume is %s sector%s longer than the copy\n",
+                         Grouped(claimed - reader.SectorCount()).c_str(), claimed - reader.SectorCount() == 1 ? "" : "s");
+        return kExitUnreadable;
+    }
+    if (!reader.HeaderValid())
+        std::fprintf(io.err, "gleanor: %s: the flag file header's checksum does not hold\n", o.filesFlag.c_str());
+    if (o.filesJson) {
+        PrintJson(io.out, listing, reader.SectorCount(), o.filesAll);
+    } else {
+        PrintText(io.out, listing, reader.SectorCount(), o.filesAll);
+    }
+    std::fflush(io.out);
+    DamageSummary s = Summarise(listing);
+    return s.damaged || s.unknown ? kExitSomeDamaged : kExitNoneDamaged;
+}
+
+std::vector<std::string> FilesAfterCopy(const std::string& flagPath, const std::string& imagePath, bool listDamaged)
+{
+    std::vector<std::string> lines;
+    CImageSetReader reader;
+    std::string error;
+    Listing listing;
+    if (!reader.Open(flagPath, imagePath, &error) || !ListFiles(reader, FsChoice::Any, &listing, &error)) {
+        lines.push_back("files: not listed (" + error + ")");
+        return lines;
+    }
+    if (listDamaged) {
+        for (const FileRecord& f : listing.files)
+            if (f.unknown || f.missingSectors) lines.push_back("  " + FileLine(f));
+        for (const std::string& u : listing.unknown) lines.push_back("  unknown: " + Printable(u));
+        return lines;
+    }
+    DamageSummary s = Summarise(listing);
+    std::string line = SummaryLine(s);
+    if (s.damaged || s.unknown) line += " (gleanor files " + flagPath + " lists them)";
+    lines.push_back(line);
+    return lines;
+}
