@@ -136,12 +136,14 @@ void CSweep::Sweep(const LbaRange& range)
 {
     uint32_t failures = 0;  // in a row
     size_t run = jumpedOver.size();  // the stretches jumped over since the last good read
+    bool readSome = false;
     for (uint32_t lba = range.first; lba < range.end && c.Going();) {
         uint32_t length = std::min(BlockLength(lba), range.end - lba);
         Read r = ReadAt(lba, length);
         if (r != Read::Failed) {
             if (r == Read::Good) {
                 failures = 0;
+                readSome = true;
                 for (; run < jumpedOver.size(); ++run) jumpedOver[run].readBeyond = true;
             }
             lba += length;
@@ -155,6 +157,11 @@ void CSweep::Sweep(const LbaRange& range)
         if (next > lba + length) jumpedOver.push_back({{lba + length, next}, false});
         lba = next;
     }
+    // A stretch swept again ends at a failed block with read sectors beyond
+    // it: failures up to its end lie inside damage that this sweep has found
+    // readable, not in a dead end such as a dead outer edge.
+    if (readSome && range.end < e.sectorsToCopy)
+        for (; run < jumpedOver.size(); ++run) jumpedOver[run].readBeyond = true;
 }
 
 bool CSweep::Edges()
