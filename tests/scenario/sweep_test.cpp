@@ -153,6 +153,28 @@ TEST_F(SweepScenario, RetryRoundsReadFlakyBlocksBehindDeadOnesNotLongStretches)
     EXPECT_TRUE(readInRetry);
 }
 
+// A scratch that leaves one good block in three: the stretches jumped over
+// where a sweep round ends in failures lie inside readable damage and are
+// swept again, so every readable sector is in before the careful passes.
+TEST_F(SweepScenario, ScratchIsReadBetweenItsDeadBlocksBeforeTheCarefulPasses)
+{
+    SimProfile p = Disc(8000, 100);
+    unsigned long dead = 0;
+    for (uint32_t first = 1600; first < 5000; first += 48, dead += 32) AddBad(p, first, first + 31);
+    Attach({p});
+    settings.giveUpLevel = 4;
+    EXPECT_EQ(OUTCOME_GIVE_UP, Copy());
+    unsigned long before = 0;
+    for (const auto& line : fe.poster.LogLines()) {
+        char name[8] = "";
+        unsigned long n = 0, read = 0;
+        if (std::sscanf(line.c_str(), "%7s %lu Read %lu", name, &n, &read) == 3 && std::string(name) != "Loop")
+            before += read;
+    }
+    EXPECT_EQ(8000u - dead, before);
+    EXPECT_EQ(dead, MissingSectors().size());
+}
+
 // Pause in the sweep, in the edges and in the careful passes: each copy ends
 // "User Break", and the resumed copy reads only what is still missing.
 TEST_F(SweepScenario, PauseInEachPhaseThenResume)
