@@ -1,6 +1,7 @@
 // The sweep and the edges: read what reads first, then close in on the damage
-// from both sides. Both phases give the drive no care; their failures count
-// towards the give-up time like those of the careful passes.
+// from both sides; then the retry rounds over short failed areas. These phases
+// give the drive no care; their failures count towards the give-up time like
+// those of the careful passes.
 #include "engine/sweep.h"
 
 #include <algorithm>
@@ -16,6 +17,10 @@ constexpr uint32_t kMaxSkipDoublings = 24;  // beyond any disc: 2^24 blocks
 // with none that held a readable sector: the disc fails in whole blocks, and
 // the sector edges stop.
 constexpr uint32_t kWholeBlockEvidence = 8;
+// A failed area of at most this many sectors, between read sectors, is short:
+// retried in rounds. A longer one is a dead stretch, left to the careful passes.
+constexpr uint32_t kShortAreaSectors = 8 * kSweepBlock;
+constexpr uint32_t kMaxRetryRounds = 16;
 
 struct LbaRange {
     uint32_t first = 0;
@@ -46,7 +51,9 @@ private:
     uint32_t BlockLength(uint32_t lba) const { return std::min(kSweepBlock, e.sectorsToCopy - lba); }
     void JumpedEdges(const Jumped& jumped);
     void SectorEdges(const LbaRange& block);
-    void LogPhase(const char* name);
+    std::vector<LbaRange> ShortAreas();
+    void Retry();
+    void LogPhase(const char* name, uint32_t number);
 
     CRecoveryEngine& e;
     ICopyRequests& c;
@@ -98,9 +105,9 @@ CSweep::Read CSweep::ReadAt(uint32_t lba, uint32_t count)
     return Read::Good;
 }
 
-void CSweep::LogPhase(const char* name)
+void CSweep::LogPhase(const char* name, uint32_t number)
 {
-    LogPrintf(1, "%s %lu Read %lu Errors %lu", name, (unsigned long)round, (unsigned long)readInPhase,
+    LogPrintf(1, "%s %lu Read %lu Errors %lu", name, (unsigned long)number, (unsigned long)readInPhase,
               (unsigned long)errorsInPhase);
     e.ReportProgress();
     readInPhase = 0;
@@ -117,22 +124,26 @@ void CSweep::Run()
             if (!c.Going()) break;
             Sweep(range);
         }
-        LogPhase("Sweep");
-        if (!c.Going() || !Edges()) break;
+        LogPhase("Sweep", round);
+        if (!c.Going()) return;
+        if (!Edges()) break;
         ranges.swap(sweepAgain);
     }
+    if (c.Going()) Retry();
 }
 
 void CSweep::Sweep(const LbaRange& range)
 {
     uint32_t failures = 0;  // in a row
     size_t run = jumpedOver.size();  // the stretches jumped over since the last good read
+    bool readSome = false;
     for (uint32_t lba = range.first; lba < range.end && c.Going();) {
         uint32_t length = std::min(BlockLength(lba), range.end - lba);
         Read r = ReadAt(lba, length);
         if (r != Read::Failed) {
             if (r == Read::Good) {
                 failures = 0;
+                readSome = true;
                 for (; run < jumpedOver.size(); ++run) jumpedOver[run].readBeyond = true;
             }
             lba += length;
@@ -146,6 +157,11 @@ void CSweep::Sweep(const LbaRange& range)
         if (next > lba + length) jumpedOver.push_back({{lba + length, next}, false});
         lba = next;
     }
+    // A stretch swept again ends at a failed block with read sectors beyond
+    // it: failures up to its end lie inside damage that this sweep has found
+    // readable, not in a dead end such as a dead outer edge.
+    if (readSome && range.end < e.sectorsToCopy)
+        for (; run < jumpedOver.size(); ++run) jumpedOver[run].readBeyond = true;
 }
 
 bool CSweep::Edges()
@@ -156,7 +172,7 @@ bool CSweep::Edges()
         JumpedEdges(jumped);
     }
     if (!sweepAgain.empty() || !c.Going()) {
-        LogPhase("Edges");
+        LogPhase("Edges", round);
         return !sweepAgain.empty();
     }
     // The last round: failed blocks, sector by sector from their read sides,
@@ -166,7 +182,7 @@ bool CSweep::Edges()
         if (!c.Going() || (!sectorsMatter && wholeBlockFailures >= kWholeBlockEvidence)) break;
         SectorEdges(block);
     }
-    LogPhase("Edges");
+    LogPhase("Edges", round);
     return false;
 }
 
@@ -216,6 +232,46 @@ void CSweep::SectorEdges(const LbaRange& block)
         if (!c.Going()) return;
         if (high == block.end) ++wholeBlockFailures;
         else if (high > stop) sectorsMatter = true;
+    }
+}
+
+// The missing runs of at most kShortAreaSectors that hold a failed block, from
+// low to high addresses (`failed` is sorted by the last round of the edges).
+std::vector<LbaRange> CSweep::ShortAreas()
+{
+    std::vector<LbaRange> areas;
+    uint32_t searched = 0;  // the runs below this are known
+    for (const LbaRange& block : failed) {
+        uint32_t lba = std::max(block.first, searched);
+        while (lba < block.end && IsRead(lba)) ++lba;
+        if (lba >= block.end) continue;
+        uint32_t first = lba;
+        uint32_t end = lba + 1;
+        while (first > 0 && !IsRead(first - 1) && end - first <= kShortAreaSectors) --first;
+        while (!IsRead(end) && end - first <= kShortAreaSectors) ++end;
+        searched = end;
+        if (end - first <= kShortAreaSectors) areas.push_back({first, end});
+    }
+    return areas;
+}
+
+// Rounds over the short failed areas, each aligned piece read once a round,
+// while a round reads something. One failure cannot tell a flaky block from a
+// dead one; a long dead stretch would cost a failed read per block a round.
+void CSweep::Retry()
+{
+    std::vector<LbaRange> areas = ShortAreas();
+    for (uint32_t retry = 1; retry <= kMaxRetryRounds && !areas.empty() && c.Going(); ++retry) {
+        for (const LbaRange& area : areas) {
+            for (uint32_t lba = area.first; lba < area.end && c.Going();) {
+                uint32_t length = std::min(kSweepBlock - lba % kSweepBlock, area.end - lba);
+                ReadAt(lba, length);
+                lba += length;
+            }
+        }
+        bool gained = readInPhase != 0;
+        LogPhase("Retry", retry);
+        if (!gained) break;
     }
 }
 

@@ -12,9 +12,15 @@
 // that gave nothing from either side is left as it is. After the last round
 // every failed block that borders read sectors is read sector by sector from
 // that side until a read fails, unless the disc has shown that it fails in
-// whole blocks. No block is tried twice here.
-// What is still missing is left to the careful passes, the only ones that try
-// a failed block again.
+// whole blocks.
+// Retry: one failure cannot tell a flaky block from a dead one, so the short
+// failed areas (a few failed blocks between read sectors) are read again in
+// rounds, each aligned block once a round, still with no drive care, while a
+// round reads something (at most 16 rounds). A long dead stretch, such as a
+// dead outer edge, is not retried here: it would cost one failed read per
+// block a round for nothing.
+// What is still missing is left to the careful passes, the only ones that give
+// the drive care and try a long dead stretch again.
 #pragma once
 #include <cstdint>
 
@@ -40,7 +46,8 @@ public:
 
 constexpr uint32_t kSweepBlock = 16;  // sectors of a DVD's error-correction block
 
-// Runs the rounds of sweep and edges while the copy is going; each phase logs
-// "Sweep %lu Read %lu Errors %lu" or "Edges %lu Read %lu Errors %lu" (round,
-// sectors read, failed reads) at level 1 when it ends.
+// Runs the rounds of sweep and edges, then the retry rounds, while the copy is
+// going; each phase logs "Sweep %lu Read %lu Errors %lu", "Edges %lu Read %lu
+// Errors %lu" or "Retry %lu Read %lu Errors %lu" (round, sectors read, failed
+// reads) at level 1 when it ends.
 void RunSweepPhases(CRecoveryEngine& engine, ICopyRequests& copy);

@@ -370,12 +370,13 @@ int CCrashTest::Run()
             CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--cycle-tray", "--strategy", "careful"}, careLines);
             break;
         case 1: ExportAndMergeChain(); break;
-        // The sweep and the edges: killed where a phase ends, and at random
-        // moments and file writes inside them.
-        case 2:
-            CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--strategy", "sweep"},
-                      (round / 5) % 2 == 0 ? std::vector<std::string>{"Sweep "} : std::vector<std::string>{"Edges "});
+        // The sweep, the edges and the retry rounds: killed where a phase
+        // ends, and at random moments and file writes inside them.
+        case 2: {
+            static const char* const phases[] = {"Retry ", "Edges ", "Sweep "};
+            CopyChain(Profile("damaged.sim"), {"--give-up", "1m", "--strategy", "sweep"}, {phases[round / 5 % 3]});
             break;
+        }
         case 3: MapImportChain(); break;
         default: CopyChain(Profile("cooldown.sim"), {"--give-up", "1h"}, {"Cooldown "}); break;
         }

@@ -1,6 +1,6 @@
 // Whole copies with the sweep first: aligned requests, the edges of a dead
-// area found from both sides, the careful passes after them, Pause and
-// give-up in every phase.
+// area found from both sides, the retry rounds over short failed areas, the
+// careful passes after them, Pause and give-up in every phase.
 #include <cstdio>
 #include <map>
 #include <string>
@@ -102,6 +102,77 @@ TEST_F(SweepScenario, AlignedSweepEdgesOnBothSidesThenCarefulPasses)
     FlagHeader h;
     h.Decode(Flags().data());
     EXPECT_EQ(h.readErrors, LoggedErrors());
+}
+
+// A scratch: dead blocks, each with a flaky sector in the block behind it, and
+// a long dead stretch. The retry rounds, before any careful pass and with no
+// drive care, read the flaky blocks back a block at a time, leave the long
+// stretch alone and end with a round that reads nothing (or at the cap).
+TEST_F(SweepScenario, RetryRoundsReadFlakyBlocksBehindDeadOnesNotLongStretches)
+{
+    SimProfile p = Disc(4000, 100);
+    std::vector<uint32_t> dead;
+    for (uint32_t first = 1600; first < 2560; first += 48) {
+        AddBad(p, first, first + 15);
+        AddFlaky(p, first + 31, first + 31, 0.5);
+        for (uint32_t lba = first; lba < first + 16; ++lba) dead.push_back(lba);
+    }
+    AddBad(p, 3200, 3711);
+    for (uint32_t lba = 3200; lba <= 3711; ++lba) dead.push_back(lba);
+    Attach({p});
+    settings.giveUpLevel = 4;
+    EXPECT_EQ(OUTCOME_GIVE_UP, Copy());
+    EXPECT_EQ(dead, MissingSectors());
+    ExpectImageConsistent();
+
+    // The retry rounds run from the last edges line to the last retry line.
+    size_t lastEdges = 0, lastRetry = 0, firstLoop = 0;
+    unsigned long retried = 0, rounds = 0, lastRead = 0;
+    for (size_t i = 0; i < poster.timedLog.size(); ++i) {
+        const std::string& line = poster.timedLog[i].second;
+        if (line.rfind("Edges ", 0) == 0) lastEdges = i;
+        if (line.rfind("Loop ", 0) == 0 && firstLoop == 0) firstLoop = i;
+        unsigned long n = 0, errors = 0;
+        if (std::sscanf(line.c_str(), "Retry %lu Read %lu Errors %lu", &n, &lastRead, &errors) == 3) {
+            EXPECT_EQ(++rounds, n);
+            EXPECT_EQ(0u, firstLoop) << "a retry round after a careful pass";
+            lastRetry = i;
+            retried += lastRead;
+        }
+    }
+    ASSERT_GT(lastRetry, lastEdges);
+    EXPECT_GT(retried, 0u);
+    EXPECT_TRUE(lastRead == 0 || rounds == 16) << rounds;
+    for (size_t i = lastEdges; i < lastRetry; ++i) EXPECT_NE(0u, poster.timedLog[i].second.rfind("Pause ", 0));
+    bool readInRetry = false;
+    for (const Read& r : Reads(poster.timedLog, lastEdges, "Retry " + std::to_string(rounds) + " ")) {
+        EXPECT_TRUE(r.lba >= 1600 && r.lba < 2560) << r.lba;  // never the long stretch
+        EXPECT_LE(r.lba % 16 + r.count, 16u) << r.lba;
+        readInRetry = readInRetry || r.ok;
+    }
+    EXPECT_TRUE(readInRetry);
+}
+
+// A scratch that leaves one good block in three: the stretches jumped over
+// where a sweep round ends in failures lie inside readable damage and are
+// swept again, so every readable sector is in before the careful passes.
+TEST_F(SweepScenario, ScratchIsReadBetweenItsDeadBlocksBeforeTheCarefulPasses)
+{
+    SimProfile p = Disc(8000, 100);
+    unsigned long dead = 0;
+    for (uint32_t first = 1600; first < 5000; first += 48, dead += 32) AddBad(p, first, first + 31);
+    Attach({p});
+    settings.giveUpLevel = 4;
+    EXPECT_EQ(OUTCOME_GIVE_UP, Copy());
+    unsigned long before = 0;
+    for (const auto& line : fe.poster.LogLines()) {
+        char name[8] = "";
+        unsigned long n = 0, read = 0;
+        if (std::sscanf(line.c_str(), "%7s %lu Read %lu", name, &n, &read) == 3 && std::string(name) != "Loop")
+            before += read;
+    }
+    EXPECT_EQ(8000u - dead, before);
+    EXPECT_EQ(dead, MissingSectors().size());
 }
 
 // Pause in the sweep, in the edges and in the careful passes: each copy ends
