@@ -67,8 +67,17 @@ case "$stage" in
       ctest --test-dir build/tsan --output-on-failure -j"$jobs" -R '^(platform|loop|cli)$'
     ;;
   windows)
-    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DGLEANOR_TEST_SEAMS=ON
     build build/win
+    # The released program has no test seams: without the option the power-off
+    # variable is not in Gleanor.exe at all (with it, it must be).
+    configure build/win-release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DGLEANOR_TESTS=OFF
+    build build/win-release Gleanor
+    grep -q GLEANOR_POWEROFF_MARKER build/win/src/win32/Gleanor.exe || { echo "the test build lacks its power-off seam"; exit 1; }
+    if grep -q GLEANOR_POWEROFF_MARKER build/win-release/src/win32/Gleanor.exe; then
+      echo "the released Gleanor.exe reads GLEANOR_POWEROFF_MARKER"
+      exit 1
+    fi
     prefix="$root/build/win/wineprefix"
     rm -rf "$prefix"
     wine_env "$prefix"
@@ -88,7 +97,7 @@ case "$stage" in
     ;;
   wine-e2e)
     [ -x tests/wine/run.sh ] || { echo "skipped: no end-to-end tests for the Windows program yet"; exit 77; }
-    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DGLEANOR_TEST_SEAMS=ON
     build build/win
     bash tests/wine/run.sh "$root/build/win"
     ;;
