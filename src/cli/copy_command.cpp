@@ -40,6 +40,24 @@ bool CheckPaths(CFrontEnd& fe, const std::string& dest)
     return true;
 }
 
+// A destination folder that does not exist yet is made, as the user surely
+// meant; one that cannot be made is a usage error that says why.
+bool MakeDestination(CFrontEnd& fe, const std::string& dest)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(dest, ec)) return true;
+    if (std::filesystem::exists(dest, ec)) {
+        fe.Error("--dest " + dest + ": not a folder");
+        return false;
+    }
+    if (!std::filesystem::create_directories(dest, ec) && !std::filesystem::is_directory(dest)) {
+        fe.Error("--dest " + dest + ": the folder cannot be created: " + ec.message());
+        return false;
+    }
+    fe.Display().Note("Created the folder " + dest);
+    return true;
+}
+
 // The "Existing Flagfile" source, asked before the worker starts: it reads
 // only the file, and it moves destFolder to the file's folder, which the idle
 // worker reads for the free space. 0 when the file gives no sector count.
@@ -132,7 +150,7 @@ int RunCopyCommand(CFrontEnd& fe)
 {
     const Options& o = fe.Opts();
     std::string dest = FolderWithSeparator(o.dest);
-    if (!CheckPaths(fe, dest)) return kExitUsage;
+    if (!CheckPaths(fe, dest) || !MakeDestination(fe, dest)) return kExitUsage;
     int status = fe.OpenDrives();
     if (status >= 0) return status;
 

@@ -48,14 +48,14 @@ bool CRecoveryEngine::PrepareImageSet()
     FileChoice choice;
     choice.defaultName = SafeFileName(drive.VolumeLabel(), kLabelNameChars) + ".iso";
     choice.filter = "Image Files (*.iso)|*.iso||";
-    choice.initialDir = destFolder;
+    choice.initialDir = destFolder.Get();
     choice.mustExist = false;
     std::string chosen;
     if (!Prompt().ChooseFile(choice, &chosen)) return false;
 
     imageFile.SetPath(chosen.c_str());
     imageFile.SetExtension("iso");
-    destFolder.assign(imageFile.GetPath(), size_t(LastSeparator(imageFile.GetPath()) + 1));
+    destFolder.SetToFolderOf(imageFile.GetPath());
     StatusPrintf(kSlotDestFolder, "");
 
     flagFile.SetPath(imageFile.GetPath());
@@ -108,14 +108,26 @@ bool CRecoveryEngine::WriteSectors(uint32_t lba, uint32_t count, const uint8_t* 
     return imageFile.Write(data, bytes) == int(bytes);
 }
 
+bool CRecoveryEngine::ImageSetInPlace()
+{
+    for (const CRawFile* file : {&flagFile, exportMode ? &importFile : &imageFile}) {
+        if (file->InPlace()) continue;
+        LogPrintf(0, "Image set removed: %s", file->GetPath());
+        return false;
+    }
+    return true;
+}
+
 // ---- Destination -------------------------------------------------------------------
 
 // Free megabytes at destFolder. A failed query reports 0: the copy then asks
 // "Low Disk Space !" rather than going on blindly into a folder it cannot see.
 uint32_t CRecoveryEngine::GetFreeMB()
 {
+    char folder[kMaxPath + 1];
+    destFolder.CopyTo(folder);
     uint64_t bytes = 0;
-    if (!rawio::FreeBytes(destFolder.c_str(), &bytes)) return 0;
+    if (!rawio::FreeBytes(folder, &bytes)) return 0;
     uint64_t mb = bytes >> kBytesPerMBShift;
     return uint32_t(mb > kMaxMB ? kMaxMB : mb);
 }

@@ -228,6 +228,34 @@ bool FlagFileMarksAnyRead(const char* path)
     return anyRead;
 }
 
+namespace {
+
+// Whether the import file's first record is whole and checked but made for a
+// disc of other geometry than the (sound) flag file's: then every record is
+// another disc's, and `head` is that first one.
+bool ForeignImportFile(const char* flagPath, const char* importPath, ImportRecord* head)
+{
+    uint8_t raw[kFlagHeaderSize];
+    FlagHeader flags;
+    int fd = rawio::OpenReadOnly(flagPath);
+    if (fd < 0) return false;
+    bool haveFlags = rawio::Read(fd, raw, kFlagHeaderSize) == int(kFlagHeaderSize);
+    rawio::Close(fd);
+    if (!haveFlags) return false;
+    flags.Decode(raw);
+    if (flags.Sum() != 0) return false;  // the merge refuses such a header itself
+    fd = rawio::OpenReadOnly(importPath);
+    if (fd < 0) return false;
+    bool haveHead = rawio::Read(fd, raw, kImportHeadSize) == int(kImportHeadSize);
+    rawio::Close(fd);
+    if (!haveHead) return false;
+    head->Decode(raw);
+    return head->Sum() == 0 && head->sectorSize != 0 &&
+           (head->sectorCount != flags.sectorCount || head->sectorSize != flags.sectorSize);
+}
+
+}  // namespace
+
 void ImportRecord::Encode(uint8_t out[kImportHeadSize]) const
 {
     const uint32_t words[kImportHeadWords] = {sectorCount, sectorSize, lba, check};
@@ -246,9 +274,21 @@ void CRecoveryEngine::ImportMerge(const char* importPath)
 {
     lastImportCount = 0;
     lastImportComplete = false;
+    // The copy and the merge share the file objects and the header: a merge
+    // under a running copy would corrupt the image set.
+    if (runRequested.load() || !TakeImageSet(kSetMerge)) {
+        LogPrintf(0, "Cannot Import! - A copy is running; pause it first");
+        return;
+    }
+    MergeImportFile(importPath);
+    ReleaseImageSet();
+}
+
+void CRecoveryEngine::MergeImportFile(const char* importPath)
+{
     exportMode = false;
     importFile.SetPath(importPath);
-    imageFile.SetPath(destFolder.c_str());
+    imageFile.SetPath(destFolder.Get().c_str());
     imageFile.ReplaceFileName(importFile.GetFileName());
     imageFile.SetExtension("iso");
     flagFile.SetPath(imageFile.GetPath());
@@ -264,6 +304,13 @@ void CRecoveryEngine::ImportMerge(const char* importPath)
     if (!imageFile.Exists() && FlagFileMarksAnyRead(flagFile.GetPath())) {
         LogPrintf(0, "Cannot Import! - Missing *.ISO file:");
         LogPrintf(0, "%s", imageFile.GetPath());
+        return;
+    }
+    ImportRecord foreign;
+    if (ForeignImportFile(flagFile.GetPath(), importPath, &foreign)) {
+        LogPrintf(0, "Cannot Import! - %s holds records of another disc (%lu Sectors of %lu Bytes)",
+                  importFile.GetFileName(), (unsigned long)foreign.sectorCount, (unsigned long)foreign.sectorSize);
+        LogPrintf(0, "%lu Sectors imported", 0ul);
         return;
     }
     // Opening a missing import file would create an empty one (and an empty

@@ -43,6 +43,8 @@ public:
     int64_t Seek(int64_t offset, int whence = rawio::kSeekSet) { return rawio::Seek(descriptor, offset, whence); }
     int64_t Size() const { return rawio::Size(descriptor); }
     bool Sync() { return IsOpen() && rawio::SyncData(descriptor); }
+    // Whether the open file still sits at its path (true while closed).
+    bool InPlace() const { return !IsOpen() || rawio::StillAt(descriptor, path); }
     int Descriptor() const { return descriptor; }
 
 private:

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "drive/cd_drive.h"
+#include "engine/dest_folder.h"
 #include "engine/raw_file.h"
 
 // ---- Flag file ---------------------------------------------------------------
@@ -129,11 +130,16 @@ public:
     bool PrepareImageSet();
     bool WriteSectors(uint32_t lba, uint32_t count, const uint8_t* data);
     uint32_t GetFreeMB();
+    // At a progress tick: whether the open flag file and image (or import)
+    // file still sit at their paths. False after logging at level 0 which
+    // one is gone; the copy then ends before it marks anything more read.
+    bool ImageSetInPlace();
     static bool IsNtfs(const char* path);
     // The root IsNtfs asks about for `path` ("" for the current directory's volume).
     static void NtfsRoot(const char* path, char root[kMaxPath + 1]);
 
-    // Import merge (front end's thread, no copy running).
+    // Import merge (front end's thread). Refused, with a line at level 0,
+    // while a copy runs or is requested.
     void ImportMerge(const char* importPath);
     // Records imported by the last merge, and whether it ran to the end of the file.
     uint32_t lastImportCount = 0;
@@ -162,8 +168,9 @@ public:
     void PollIdle();
 
     // Force Volume Size sources 0..2 ("Drive Reported", "Existing Flagfile",
-    // "Estimated"); `detail` receives at most 50 characters (51 bytes).
-    uint32_t SizeBySource(int choice, char* detail);
+    // "Estimated"); `detail` receives at most 50 characters (51 bytes). The
+    // flag file's Open dialog belongs to `owner`, the window that asks.
+    uint32_t SizeBySource(int choice, char* detail, void* owner = nullptr);
     // The volume size that the disc's file system claims (ISO 9660 volume
     // space size, UDF partition end or last anchor), read from the drive by
     // the worker; 0 when the disc holds none that can be read.
@@ -173,7 +180,7 @@ public:
 
     // ---- Members, in the design's order ----
     CCdDrive drive;
-    std::string destFolder;
+    CDestFolder destFolder;
     CRawFile imageFile;
     CRawFile flagFile;
     CRawFile importFile;
@@ -208,6 +215,18 @@ public:
     uint32_t nextCooldownTick = 0;
     char lastFlagPath[kMaxPath + 1] = "";
 
+    // Who works on the image set's files: a copy (worker) or a merge (front
+    // end's thread). Each takes it before it starts; the other is refused
+    // while it is held.
+    enum { kSetFree, kSetCopy, kSetMerge };
+    std::atomic<int> imageSetUser{kSetFree};
+    bool TakeImageSet(int user)
+    {
+        int expected = kSetFree;
+        return imageSetUser.compare_exchange_strong(expected, user);
+    }
+    void ReleaseImageSet() { imageSetUser.store(kSetFree); }
+
     // Whether CheckHeader ran on this copy's flag file (only then is the
     // header written back at the end).
     bool headerChecked = false;
@@ -215,6 +234,8 @@ public:
     uint32_t lastSyncTick = 0;
 
 private:
+    void MergeImportFile(const char* importPath);
+
     const char* outcomeText = "Ok";
     uint32_t randomState = 1;
 };

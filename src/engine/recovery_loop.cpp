@@ -366,6 +366,12 @@ void CCopyRun::Tick()
     singleSectorMode = failureMs > kSingleSectorAfterMs;
     int level = settings.giveUpLevel.load(std::memory_order_relaxed);
     if (level != 0 && failureMs > GiveUpMilliseconds(level)) SetOutcome(OUTCOME_GIVE_UP, "Give Up");
+    // Sectors stored in files that no longer have a name would be lost with
+    // them; a destination that is gone also has no free space worth asking about.
+    if (!e.ImageSetInPlace()) {
+        SetOutcome(OUTCOME_DISK_FULL, "Disk Full ???");
+        return;
+    }
     CheckTickSpace();
     if (e.tickNow - e.lastSyncTick >= kSyncIntervalMs) SyncFiles();
 }

@@ -20,18 +20,19 @@ constexpr size_t kLabelNameChars = 250;
 // The sector count of the flag file the user picks, or 0 when it cannot be
 // read or its header is refused. The flag file is closed on every path: a
 // file left open here would make the next copy fail to open it.
-uint32_t FlagFileSize(CRecoveryEngine& e, char* detail)
+uint32_t FlagFileSize(CRecoveryEngine& e, char* detail, void* owner)
 {
     FileChoice choice;
+    choice.owner = owner;
     choice.defaultName = SafeFileName(e.drive.VolumeLabel(), kLabelNameChars) + ".flg";
     choice.filter = "Flag Files (*.flg)|*.flg||";
-    choice.initialDir = e.destFolder;
+    choice.initialDir = e.destFolder.Get();
     choice.mustExist = true;
     std::string chosen;
     if (!Prompt().ChooseFile(choice, &chosen)) return e.drive.reportedLastLba.load(std::memory_order_relaxed);
 
     e.flagFile.SetPath(chosen.c_str());
-    e.destFolder.assign(e.flagFile.GetPath(), size_t(LastSeparator(e.flagFile.GetPath()) + 1));
+    e.destFolder.SetToFolderOf(e.flagFile.GetPath());
     StatusPrintf(kSlotDestFolder, "");
 
     // Only an existing file is asked about; Open() would create a missing one.
@@ -97,14 +98,14 @@ uint32_t CRecoveryEngine::SizeByFileSystem()
     return fileSystemSectors.load(std::memory_order_relaxed);
 }
 
-uint32_t CRecoveryEngine::SizeBySource(int choice, char* detail)
+uint32_t CRecoveryEngine::SizeBySource(int choice, char* detail, void* owner)
 {
     detail[0] = '\0';
     switch (choice) {
     case kDriveReported:
         return drive.reportedLastLba.load(std::memory_order_relaxed);
     case kExistingFlagfile:
-        return FlagFileSize(*this, detail);
+        return FlagFileSize(*this, detail, owner);
     case kEstimated:
         // The worker runs the estimate on its own thread and clears the flag.
         probeSizeRequested.store(true, std::memory_order_relaxed);

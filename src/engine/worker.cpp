@@ -132,9 +132,15 @@ unsigned RecoveryThreadProc(CRecoveryEngine* engine)
             e.PollIdle();
             continue;
         }
+        if (!e.TakeImageSet(CRecoveryEngine::kSetCopy)) {
+            LogPrintf(0, "Cannot Start! - An import is running");
+            e.runRequested.store(false, kRelaxed);
+            continue;
+        }
         e.copyRunning.store(true, kRelaxed);
         PostEngineState(ENGINE_COPYING);
         int outcome = e.RunCopy();
+        e.ReleaseImageSet();
         if (IsFinished(outcome)) {
             if (settings.ejectOnCompletion.load(kRelaxed)) e.drive.DrvOpen();
             if (e.shutdownOnCompletion.load(kRelaxed)) {

@@ -32,6 +32,9 @@ struct FileChoice {
     std::string filter;       // "Image Files (*.iso)|*.iso||"
     std::string initialDir;   // folder the dialog starts in
     bool mustExist = false;   // only existing files are accepted
+    // The window that asks (a front end's window handle): the dialog belongs
+    // to it and keeps it from taking input until it closes. None from the worker.
+    void* owner = nullptr;
 };
 
 class IUserPrompt {

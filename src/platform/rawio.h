@@ -38,6 +38,10 @@ bool Close(int fd);
 bool SyncData(int fd);
 // Renames `from` to `to`, replacing a file of that name in one step.
 bool ReplaceFile(const char* from, const char* to);
+// Whether `path` still names the file open as `fd` (same device and inode, or
+// volume and file index). False when the path is gone or names another file;
+// a query that fails for another reason counts as still there.
+bool StillAt(int fd, const char* path);
 
 // Bytes available to the caller on the volume that holds `folder`; false on failure.
 bool FreeBytes(const char* folder, uint64_t* bytes);

@@ -82,6 +82,14 @@ bool SyncData(int fd) { return ::fdatasync(fd) == 0; }
 
 bool ReplaceFile(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
+bool StillAt(int fd, const char* path)
+{
+    struct stat open {}, named {};
+    if (::fstat(fd, &open) != 0) return true;
+    if (::stat(path, &named) != 0) return errno != ENOENT && errno != ENOTDIR;
+    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 bool FreeBytes(const char* folder, uint64_t* bytes)
 {
     struct statvfs vfs {};

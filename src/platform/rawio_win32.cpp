@@ -41,6 +41,23 @@ bool ReplaceFile(const char* from, const char* to)
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool StillAt(int fd, const char* path)
+{
+    BY_HANDLE_FILE_INFORMATION open{}, named{};
+    HANDLE handle = HANDLE(_get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &open)) return true;
+    HANDLE other = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (other == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+    bool same = GetFileInformationByHandle(other, &named) && open.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+                open.nFileIndexHigh == named.nFileIndexHigh && open.nFileIndexLow == named.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+
 bool FreeBytes(const char* folder, uint64_t* bytes)
 {
     ULARGE_INTEGER avail{}, total{}, free{};

@@ -245,6 +245,16 @@ bool Run(Context& c, const Args& a)
                Fail(c, "title is \"" + WindowText(c.current) + "\"");
     }
     if (cmd == "click") return Click(Control(c, a[1])) || Fail(c, "control " + a[1] + " cannot be clicked");
+    if (cmd == "try-click") {
+        // try-click ID: clicks when a person could, and goes on either way.
+        std::printf("try-click %s: %s\n", a[1].c_str(), Click(Control(c, a[1])) ? "clicked" : "not clickable");
+        return true;
+    }
+    if (cmd == "blocked") {
+        HWND control = Control(c, a[1]);
+        Settle(c.current);
+        return (control && !Clickable(control)) || Fail(c, "control " + a[1] + " can be clicked");
+    }
     if (cmd == "enabled") return CmdEnabled(c, a, true, kSettleMs);
     if (cmd == "disabled") return CmdEnabled(c, a, false, kSettleMs);
     if (cmd == "wait-enabled") return CmdEnabled(c, a, true, WaitArg(a, 2));

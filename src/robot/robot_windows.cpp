@@ -100,12 +100,19 @@ std::vector<std::string> ComboLines(HWND combo)
 
 int ComboSelection(HWND combo) { return int(SendWithTimeout(combo, CB_GETCURSEL, 0, 0)); }
 
+bool Clickable(HWND control)
+{
+    // Under wine BM_CLICK runs the handler even on a disabled button, or on
+    // one in a window that a modal dialog it owns has disabled.
+    return control && IsWindowVisible(control) && IsWindowEnabled(control) &&
+           IsWindowEnabled(GetAncestor(control, GA_ROOT));
+}
+
 bool Click(HWND control)
 {
     if (!control) return false;
     Settle(GetParent(control));
-    // Under wine BM_CLICK runs the handler even on a disabled button.
-    if (!IsWindowVisible(control) || !IsWindowEnabled(control)) return false;
+    if (!Clickable(control)) return false;
     // Posted: a click that closes a modal dialog must not be waited for.
     return PostMessageW(control, BM_CLICK, 0, 0) != 0;
 }

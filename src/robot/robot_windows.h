@@ -24,6 +24,8 @@ int ComboSelection(HWND combo);
 
 // A click as a person could make it: only on a visible, enabled control.
 // Returns false (and clicks nothing) otherwise.
+// Whether a person could click it: visible, and neither it nor its window disabled.
+bool Clickable(HWND control);
 bool Click(HWND control);
 bool IsChecked(HWND control);
 // Chooses entry `index` of a drop-down list and tells its owner, as a

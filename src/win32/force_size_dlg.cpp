@@ -31,7 +31,7 @@ void CForceSizeDlg::OnSourceChanged()
     EnableItem(IDC_SIZE_MB, false);
     bool editable = fields.ChooseSource(index, [this](int choice, std::string* detail) {
         char text[kSizeDetailBuffer] = "";
-        uint32_t sectors = engine_->SizeBySource(choice, text);
+        uint32_t sectors = engine_->SizeBySource(choice, text, hwnd_);
         *detail = text;
         return sectors;
     });

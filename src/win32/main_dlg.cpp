@@ -93,7 +93,7 @@ void CMainDlg::RestoreSettings()
     if (!GetUserNameA(name, &size)) name[0] = '\0';
     userName = name;
     engine.destFolder = ReadSettings(profile_, userName, settings);
-    SetItemText(IDC_DEST_FOLDER, engine.destFolder.c_str());
+    SetItemText(IDC_DEST_FOLDER, engine.destFolder.Get().c_str());
     SetChecked(IDC_CYCLE_TRAY, settings.cycleTray != 0);
     SetChecked(IDC_ALLOW_COOLDOWN, settings.allowCooldown != 0);
     SetChecked(IDC_EJECT_ON_COMPLETION, settings.ejectOnCompletion != 0);
@@ -231,7 +231,7 @@ void CMainDlg::OnStatusText(unsigned slot)
         CopyStatusSlot(int(slot), text);
         SetWindowTextA(hwnd_, text);
         break;
-    case SlotAction::DestFolder: SetItemText(IDC_DEST_FOLDER, engine.destFolder.c_str()); break;
+    case SlotAction::DestFolder: SetItemText(IDC_DEST_FOLDER, engine.destFolder.Get().c_str()); break;
     case SlotAction::RepaintMap: PaintProgressBar(); break;
     case SlotAction::RestoreTitle: SetWindowTextA(hwnd_, savedTitle); break;
     case SlotAction::Nothing: break;
@@ -285,7 +285,7 @@ void CMainDlg::PaintProgressBar()
 
 void CMainDlg::RunExitSequence()
 {
-    WriteSettings(profile_, userName, engine.destFolder, settings);
+    WriteSettings(profile_, userName, engine.destFolder.Get(), settings);
     if (!RequestWorkerEnd(engine)) MessageBoxA(hwnd_, "Cannot kill main task.", "On Exit:", MB_OK | MB_ICONERROR);
     EndDialog(hwnd_, IDOK);
 }

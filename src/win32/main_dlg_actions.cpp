@@ -44,6 +44,7 @@ void CMainDlg::OnImportFile()
     FileChoice choice;
     choice.filter = kImportFilter;
     choice.mustExist = true;
+    choice.owner = hwnd_;  // Start and the rest wait until the choice is made
     std::string path;
     // The merge runs on this thread; the dialog answers no messages until it returns.
     if (Prompt().ChooseFile(choice, &path)) engine.ImportMerge(path.c_str());

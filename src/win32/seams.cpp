@@ -33,7 +33,7 @@ bool CWin32Prompt::ChooseFile(const FileChoice& choice, std::string* path)
     std::string filter = NulSeparatedFilter(choice.filter);
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = nullptr;
+    ofn.hwndOwner = static_cast<HWND>(choice.owner);
     ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathBuffer;
@@ -64,7 +64,9 @@ bool CSystemPowerOff::ShutdownWindows()
 
 std::unique_ptr<IPowerOff> MakePowerOff()
 {
+#ifdef GLEANOR_TEST_SEAMS
     const char* marker = std::getenv(kPowerOffMarkerVariable);
     if (marker && *marker) return std::make_unique<CMarkerPowerOff>(marker);
+#endif
     return std::make_unique<CSystemPowerOff>();
 }

@@ -22,7 +22,8 @@ private:
     HWND window_;
 };
 
-// MessageBoxA with no owner, brought to the foreground; GetOpenFileNameA.
+// MessageBoxA with no owner, brought to the foreground; GetOpenFileNameA,
+// owned by the window that asks for it.
 class CWin32Prompt : public IUserPrompt {
 public:
     int MessageBox(const char* text, const char* caption, unsigned type) override;
@@ -35,5 +36,6 @@ public:
     bool ShutdownWindows() override;
 };
 
-// The marker-file seam when GLEANOR_POWEROFF_MARKER names a file, else the system's.
+// The system's power-off; in a test build (GLEANOR_TEST_SEAMS) the marker-file
+// seam instead when GLEANOR_POWEROFF_MARKER names a file.
 std::unique_ptr<IPowerOff> MakePowerOff();

@@ -80,6 +80,11 @@ TEST_F(EndToEnd, UsageErrorsExit64WithTheReason)
     ChildRun missing = Gleanor({"drives", "--sim", dir.File("nothing.sim")});
     EXPECT_EQ(64, missing.status);
     EXPECT_TRUE(Has(missing.err, "nothing.sim")) << missing.err;
+    // A destination that cannot be made as a folder (it would lie inside a file).
+    std::string file = WriteProfile(dir, "plain", "");
+    ChildRun noFolder = Gleanor({"copy", "--sim", Clean(), "--sim-clock", "virtual", "--dest", file + "/sub"});
+    EXPECT_EQ(64, noFolder.status);
+    EXPECT_TRUE(Has(noFolder.err, "/plain/sub/: the folder cannot be created: ")) << noFolder.err;
     ChildRun help = Gleanor({"--help"});
     EXPECT_EQ(0, help.status);
     EXPECT_TRUE(Has(help.out, "Usage: gleanor COMMAND"));
@@ -101,17 +106,21 @@ TEST_F(EndToEnd, DrivesAndEstimateOnSimulatedDiscs)
     EXPECT_TRUE(Has(notReady.err, "Drive Not Ready")) << notReady.err;
 }
 
+// Into a destination folder that does not exist yet: it is made, and no
+// question about its free space comes up.
 TEST_F(EndToEnd, CleanDiscCopiesInOnePass)
 {
-    ChildRun r = Gleanor({"copy", "--sim", Clean(), "--sim-clock", "virtual", "--dest", dir.Path(), "--log-level", "1"});
+    std::string dest = dir.File("new/folder/");
+    ChildRun r = Gleanor({"copy", "--sim", Clean(), "--sim-clock", "virtual", "--dest", dest, "--log-level", "1"});
     EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_FALSE(Has(r.err, "Low Disk Space")) << r.err;
     EXPECT_TRUE(Has(r.err, "Create CLEANDISC.iso\n")) << r.err;
     // The sweep reads it all; the careful pass after it finds nothing left.
     EXPECT_TRUE(Has(r.err, "Sweep 1 Read 19999 Errors 0\nEdges 1 Read 0 Errors 0\nLoop 1 Read 0 Errors 0\n")) << r.err;
     EXPECT_TRUE(Has(r.err, "\nExit 0x0: Ok\n")) << r.err;
     // The last counters line for scripts.
     EXPECT_TRUE(Has(r.out, "sectors 19999 current 19999 read 19999 missing 0 ")) << r.out;
-    RescueCheck check = CheckAgainstProfile(dir.File("CLEANDISC"), dir.File("clean.sim"));
+    RescueCheck check = CheckAgainstProfile(dest + "CLEANDISC", dir.File("clean.sim"));
     EXPECT_EQ(19999u, check.marked);
     EXPECT_EQ(0u, check.wrong);
     EXPECT_TRUE(check.headerValid);

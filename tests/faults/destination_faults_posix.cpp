@@ -209,9 +209,10 @@ TEST_F(DestinationFaults, ReadOnlyMidCopyFinishesThenRefusesTheNextCopy)
     chmod(dest.c_str(), 0755);
 }
 
-// Given the destination folder removed mid-copy, the copy ends without
-// hanging or crashing (on Linux its descriptors still reach the removed
-// files), and a copy into a new folder of that name starts afresh.
+// Given the destination folder removed mid-copy, the copy (whose descriptors
+// still reach the unnamed files) ends at the next progress tick with outcome
+// 5 and says why, instead of reading on into files nobody can find; a copy
+// into a new folder of that name starts afresh.
 TEST_F(DestinationFaults, RemovedFolderMidCopyEndsAndANewCopyStartsAfresh)
 {
     std::string dest = dir.File("dest") + "/";
@@ -224,8 +225,11 @@ TEST_F(DestinationFaults, RemovedFolderMidCopyEndsAndANewCopyStartsAfresh)
     fs::remove_all(dest);
     copy.join();
     EXPECT_FALSE(first.killed);
-    EXPECT_TRUE(first.exitCode >= 0 && first.exitCode <= OUTCOME_EMPTY) << first.log;
-    EXPECT_TRUE(Contains(first.log, "Exit 0x")) << first.log;
+    EXPECT_EQ(OUTCOME_DISK_FULL, first.exitCode) << first.log;
+    size_t removed = first.log.find("Image set removed: " + dest + "disc.flg\n");
+    EXPECT_NE(std::string::npos, removed) << first.log;
+    EXPECT_LT(removed, first.log.find("Exit 0x5: Disk Full ???")) << first.log;
+    EXPECT_FALSE(Contains(first.log, "Low Disk Space")) << first.log;
 
     fs::create_directories(dest);
     ChildResult again = Gleanor(CopyArgs(Damaged(), dest, {"--give-up", "1m"}));

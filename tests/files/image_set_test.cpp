@@ -28,12 +28,12 @@ TEST_F(ImageSetTest, ChosenNameNamesTheWholeSet)
     fe.prompt.ChooseFileAnswer(other.File("Holiday"));
     ASSERT_TRUE(engine.PrepareImageSet());
     EXPECT_EQ(other.File("Holiday.iso"), engine.imageFile.GetPath());
-    EXPECT_EQ(other.Path(), engine.destFolder);
+    EXPECT_EQ(other.Path(), engine.destFolder.Get());
 
     fe.prompt.ChooseFileAnswer("");  // cancel: nothing changes
     EXPECT_FALSE(engine.PrepareImageSet());
     EXPECT_EQ(other.File("Holiday.iso"), engine.imageFile.GetPath());
-    EXPECT_EQ(other.Path(), engine.destFolder);
+    EXPECT_EQ(other.Path(), engine.destFolder.Get());
 }
 
 // Given a hostile or odd volume label, then the default name stays one plain

@@ -147,10 +147,14 @@ TEST_F(ImportMergeTest, TornRecordsCostNothingBehindThem)
 
 TEST_F(ImportMergeTest, ForeignGeometryAndLbasBeyondTheCountAreNeverWritten)
 {
-    WriteAll(Flg(), FlagFileBytes(kCount, 2048));
+    Bytes flags = FlagFileBytes(kCount, 2048);
+    WriteAll(Flg(), flags);
     auto lines = Merge(Records({1, 2}, kCount + 1));
-    EXPECT_EQ("0 Sectors imported", lines.back());
-    EXPECT_EQ(0u, ReadAll(Iso()).size());
+    EXPECT_EQ((std::vector<std::string>{"Cannot Import! - Disc.imp holds records of another disc (1001 Sectors of 2048 Bytes)",
+                                        "0 Sectors imported"}),
+              lines);
+    EXPECT_FALSE(engine.imageFile.Exists());
+    EXPECT_EQ(flags, ReadAll(Flg()));
 
     lines = Merge(Records({kCount, 7, kCount + 5}));
     EXPECT_EQ((std::vector<std::string>{"Import 7", "2 Records beyond the last Sector skipped", "1 Sectors imported"}),
@@ -216,6 +220,23 @@ TEST_F(ImportMergeTest, NoNewImageBesideFlagsThatClaimSectors)
     WriteAll(Flg(), FlagFileBytes(kCount, 2048));
     EXPECT_EQ("1 Sectors imported", Merge(Records({4})).back());
     EXPECT_TRUE(ImageHolds(4));
+}
+
+// Given a copy that runs or is requested, then the merge touches nothing.
+TEST_F(ImportMergeTest, RefusedWhileACopyRunsOrIsRequested)
+{
+    Bytes flags = FlagFileBytes(kCount, 2048);
+    WriteAll(Flg(), flags);
+    const std::vector<std::string> refused{"Cannot Import! - A copy is running; pause it first"};
+    engine.runRequested = true;
+    EXPECT_EQ(refused, Merge(Records({1})));
+    engine.runRequested = false;
+    ASSERT_TRUE(engine.TakeImageSet(CRecoveryEngine::kSetCopy));
+    EXPECT_EQ(refused, Merge(Records({1})));
+    EXPECT_FALSE(engine.imageFile.Exists());
+    EXPECT_EQ(flags, ReadAll(Flg()));
+    engine.ReleaseImageSet();
+    EXPECT_EQ("1 Sectors imported", Merge(Records({1})).back());
 }
 
 TEST_F(ImportMergeTest, ImageLockedByAnotherWriter)

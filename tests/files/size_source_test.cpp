@@ -42,7 +42,7 @@ TEST_F(SizeSourceTest, ExistingFlagFileGivesItsCountAndMovesTheDestination)
     WriteAll(other.File(name), FlagFileBytes(333000, 2048));
     EXPECT_EQ(333000u, FromFlagFile(other.File(name)));
     EXPECT_EQ(std::string(50, 'n'), detail);
-    EXPECT_EQ(other.Path(), engine.destFolder);
+    EXPECT_EQ(other.Path(), engine.destFolder.Get());
     EXPECT_EQ(std::vector<std::string>{""}, fe.poster.StatusTexts(kSlotDestFolder));
     EXPECT_FALSE(engine.flagFile.IsOpen());
     EXPECT_TRUE(fe.prompt.asked.empty());

@@ -39,7 +39,9 @@ struct Machine {
         prompt.ChooseFileAnswer(dir.File("Disc.iso"));
         engine->destFolder = dir.Path();
         engine->runRequested = true;
-        return engine->RunCopy();
+        int outcome = engine->RunCopy();
+        engine->runRequested = false;  // as the worker clears it after a copy
+        return outcome;
     }
     CSimulatedAspi sim;
     CInProcessAspiLibrary lib{&sim};

@@ -170,6 +170,42 @@ TEST_F(WorkerTest, IdleRequestsCopiesPauseAndPowerOff)
     }
 }
 
+// Given the idle worker querying the free space of the destination, when this
+// thread changes the folder over and over (as "Change" does), then every
+// query sees a whole folder (ThreadSanitizer watches the two threads).
+TEST_F(WorkerTest, FolderChangedWhileTheWorkerPolls)
+{
+    ASSERT_TRUE(WaitUntil([&] { return Posted(ENGINE_SOURCE_READY, 0); }));
+    CTempDir other;
+    const std::string missing = dir.File("not-there-yet") + "/";
+    size_t before = fe.poster.StatusTexts(kSlotDestination).size();
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+    for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+        e.destFolder = (i % 3 == 0) ? other.Path() : (i % 3 == 1) ? missing : dir.Path();
+        std::this_thread::yield();
+    }
+    e.destFolder = other.Path();
+    auto texts = fe.poster.StatusTexts(kSlotDestination);
+    ASSERT_GE(texts.size(), before + 2) << "the worker did not poll meanwhile";
+    for (size_t i = before; i < texts.size(); ++i) EXPECT_EQ(0u, texts[i].rfind("Destination  (", 0)) << texts[i];
+    EXPECT_EQ(other.Path(), e.destFolder.Get());
+}
+
+// Given a merge that holds the image set, then Start runs no copy until it ends.
+TEST_F(WorkerTest, NoCopyStartsWhileAMergeRuns)
+{
+    ASSERT_TRUE(WaitUntil([&] { return Posted(ENGINE_SOURCE_READY, 0); }));
+    ASSERT_TRUE(e.TakeImageSet(CRecoveryEngine::kSetMerge));
+    size_t mark = Mark();
+    e.runRequested = true;
+    ASSERT_TRUE(WaitUntil([&] { return !e.runRequested; }));
+    EXPECT_TRUE(fe.poster.Logged("Cannot Start! - An import is running"));
+    EXPECT_FALSE(Posted(ENGINE_COPYING, mark));
+    e.ReleaseImageSet();
+    CopyAndWait("Disc");
+    EXPECT_TRUE(fe.poster.Logged("Exit 0x0: Ok"));
+}
+
 TEST_F(WorkerTest, ShutdownWhileIdleEndsTheThread)
 {
     ASSERT_TRUE(WaitUntil([&] { return Posted(ENGINE_SOURCE_READY, 0); }));

@@ -417,6 +417,10 @@ log-has "(999 Sectors)"
 click $FORCE
 use "Force Volume Size" 10000
 choose 1054 1
+# The flag file's Open dialog belongs to Force Volume Size, which waits for it.
+use Open 20000
+use "Force Volume Size"
+blocked 1054
 open-file Open "$out\\OTHER.flg" 20000
 text 1056 2500
 text 1057 4
@@ -509,6 +513,31 @@ EOT
   stop_program || return 1
   check "merged image complete" python3 "$HERE/check_image.py" "$DIR/first/TWOMACH.iso" "$DIR/first/TWOMACH.flg" \
     "$DIR/disc.bin" --min-read 1999
+}
+
+# While the Import File dialog is open the main dialog takes no input: Start,
+# pressed then, starts no copy on the image set that the merge is about to use.
+scenario_start_blocked_while_choosing_import() {
+  new_scenario start_blocked_while_choosing_import
+  profile clean "label BLOCKED" "sectors 500"
+  start_program clean
+  robot <<EOT || return 1
+main "Gleanor 1.6" 20000
+wait-enabled $START 10000
+click $IMPORT
+use Open 20000
+use-main
+try-click $START
+sleep 1500
+disabled $PAUSE
+cancel-window Open 10000
+no-window Open 1000
+log-lacks "Exit 0x"
+enabled $START
+click $EXIT
+gone "Gleanor 1.6"
+EOT
+  stop_program
 }
 
 # The progress bar's colours in a screenshot of its canvas during a copy:
