@@ -75,7 +75,8 @@ public:
     // drive with the same disc. FindAgain() asks the transport to rescan and
     // looks for that drive by identity: INQUIRY vendor, product and revision,
     // READ CAPACITY's last block address and block length, and the volume
-    // label, against what this object knows of it now. Found, the entry takes
+    // label (when the last ReadVolumeLabel settled it from the disc), against
+    // what this object knows of it now. Found, the entry takes
     // the drive's address (it may be new) and it is attached again; true.
     // Reattach() gives up the search and goes back to the old address.
     // SelectDrive also attaches.
@@ -114,6 +115,7 @@ private:
     // INQUIRY of the selected entry's address into `name` (vendor + product)
     // and `revision`, touching nothing else.
     bool Inquire(char (&name)[128], char (&revision)[5]);
+    bool SettleVolumeLabel();  // ReadVolumeLabel's work
     // READ CAPACITY(10) without storing what it says.
     bool ReadCapacity(uint32_t* lastLba, uint32_t* length);
     // Whether the device now at the selected entry's address is the one wanted.
@@ -125,6 +127,7 @@ private:
     const char* operationName = "";
     int32_t driveCount = 0;
     bool detached_ = false;
+    bool labelSettled_ = false;  // the last ReadVolumeLabel returned true
     uint32_t blockLength = kDefaultBlockLength;
     aspi::SRB_ExecSCSICmd commandRecord{};
     uint8_t inquiryData[kInquiryLength] = {};  // INQUIRY reply, reused like the command record

@@ -32,8 +32,10 @@ bool CCdDrive::IsSameDrive(const DriveEntry& wanted, uint32_t lastLba, uint32_t 
     uint32_t nowLastLba = 0;
     uint32_t nowLength = 0;
     if (!ReadCapacity(&nowLastLba, &nowLength) || nowLastLba != lastLba || nowLength != length) return false;
-    // The label as ReadVolumeLabel would take it: an unreadable descriptor
-    // stands for "UNNAMED_VOLUME" there too.
+    // A label that was never read from the disc says nothing; one that was is
+    // compared as ReadVolumeLabel takes it (an unreadable descriptor stands
+    // for "UNNAMED_VOLUME" there too).
+    if (!labelSettled_) return true;
     char nowLabel[kLabelSize];
     if (DrvBlkRead(kVolumeDescriptorLba, 1)) LabelOfDescriptor(readBuffer, nowLabel);
     else std::snprintf(nowLabel, sizeof nowLabel, "%s", kUnnamedVolume);

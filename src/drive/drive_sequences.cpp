@@ -11,6 +11,7 @@ bool CCdDrive::SelectDrive(int index)
     }
     selectedIndex = index;
     detached_ = false;
+    labelSettled_ = false;
     const DriveEntry& e = driveList.entries[index];
     aspi_.SetTimeout(e.hostAdapter, e.target, e.lun, kSelectTimeoutHalfSeconds);
     // The first TEST UNIT READY after a change often reports the change itself

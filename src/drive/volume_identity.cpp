@@ -20,6 +20,12 @@ bool EndsLabel(uint8_t c)
 
 bool CCdDrive::ReadVolumeLabel()
 {
+    labelSettled_ = SettleVolumeLabel();
+    return labelSettled_;
+}
+
+bool CCdDrive::SettleVolumeLabel()
+{
     volumeLabel[0] = '\0';
     if (driveCount == 0) return false;
     if (!DrvReady()) return false;

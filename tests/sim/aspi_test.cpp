@@ -68,7 +68,7 @@ TEST_F(SimAspi, AnswersOneHostAdapterEvenWithoutDevices)
     uint8_t type = 0;
     EXPECT_EQ(aspi::SS_NO_DEVICE, DeviceType(0, 0, 0, &type));
     aspi::SRB_Header bogus{};
-    bogus.SRB_Cmd = 0x07;
+    bogus.SRB_Cmd = 0x05;  // set host adapter parameters: not offered
     EXPECT_EQ(aspi::SS_INVALID_CMD, sim.SendASPI32Command(&bogus));
     EXPECT_NE(aspi::SS_COMP, sim.SendASPI32Command(nullptr));
 }
