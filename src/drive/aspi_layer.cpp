@@ -2,6 +2,7 @@
 // completion event, the per-device time-out, and teardown.
 #include "drive/aspi_layer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -126,14 +127,7 @@ void CAspiLayer::ScanAdapter(uint8_t ha, bool* managerLogged)
 
     for (int target = 0; target < kTargetsPerAdapter; ++target) {
         for (int lun = 0; lun < kLunsPerTarget; ++lun) {
-            aspi::SRB_GDEVBlock device;
-            std::memset(&device, 0, sizeof device);
-            device.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
-            device.SRB_HaId = ha;
-            device.SRB_Target = uint8_t(target);
-            device.SRB_Lun = uint8_t(lun);
-            send_(&device);
-            if (device.SRB_Status != aspi::SS_COMP || device.SRB_DeviceType != aspi::DTYPE_CDROM) continue;
+            if (!IsCdDevice(ha, uint8_t(target), uint8_t(lun))) continue;
             // The table is full: further drives are not listed (the scan goes on
             // so that the adapters' identifier lines still appear).
             if (drive_.driveCount >= kMaxDrives) continue;
@@ -144,6 +138,18 @@ void CAspiLayer::ScanAdapter(uint8_t ha, bool* managerLogged)
             if (drive_.DrvInquiry(drive_.driveCount)) ++drive_.driveCount;
         }
     }
+}
+
+bool CAspiLayer::IsCdDevice(uint8_t ha, uint8_t target, uint8_t lun)
+{
+    aspi::SRB_GDEVBlock device;
+    std::memset(&device, 0, sizeof device);
+    device.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
+    device.SRB_HaId = ha;
+    device.SRB_Target = target;
+    device.SRB_Lun = lun;
+    send_(&device);
+    return device.SRB_Status == aspi::SS_COMP && device.SRB_DeviceType == aspi::DTYPE_CDROM;
 }
 
 uint8_t CAspiLayer::ExecScsi(aspi::SRB_ExecSCSICmd& srb, uint8_t ha, uint8_t target, uint8_t lun)
@@ -176,4 +182,32 @@ void CAspiLayer::SetTimeout(uint8_t ha, uint8_t target, uint8_t lun, uint32_t ha
     srb.SRB_Lun = lun;
     srb.SRB_Timeout = halfSeconds;
     send_(&srb);
+}
+
+int CAspiLayer::RescanCdDevices(DeviceAddress* out, int max)
+{
+    if (!Ready()) return 0;
+    // A manager without rescan answers SS_INVALID_CMD and is asked as it is.
+    // Adapter 0 is asked even when none is left: the drive that went away
+    // may have been the only device, its adapter with it.
+    unsigned adapters = std::max(1u, unsigned(AdapterCount(support_())));
+    for (unsigned ha = 0; ha < adapters; ++ha) {
+        aspi::SRB_Header rescan;
+        std::memset(&rescan, 0, sizeof rescan);
+        rescan.SRB_Cmd = aspi::SC_RESCAN_SCSI_BUS;
+        rescan.SRB_HaId = uint8_t(ha);
+        send_(&rescan);
+    }
+    uint32_t support = support_();  // the rescan may have brought adapters (a USB drive is one)
+    if (SupportStatus(support) != aspi::SS_COMP) return 0;
+    int count = 0;
+    for (unsigned ha = 0; ha < AdapterCount(support); ++ha) {
+        for (int target = 0; target < kTargetsPerAdapter; ++target) {
+            for (int lun = 0; lun < kLunsPerTarget && count < max; ++lun) {
+                if (!IsCdDevice(uint8_t(ha), uint8_t(target), uint8_t(lun))) continue;
+                out[count++] = {uint8_t(ha), uint8_t(target), uint8_t(lun)};
+            }
+        }
+    }
+    return count;
 }

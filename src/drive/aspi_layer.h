@@ -9,6 +9,12 @@
 
 class CCdDrive;
 
+struct DeviceAddress {
+    uint8_t hostAdapter = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+};
+
 class CAspiLayer {
 public:
     explicit CAspiLayer(CCdDrive& drive) : drive_(drive) {}
@@ -27,11 +33,17 @@ public:
     // touching a missing entry point.
     uint8_t ExecScsi(aspi::SRB_ExecSCSICmd& srb, uint8_t ha, uint8_t target, uint8_t lun);
     void SetTimeout(uint8_t ha, uint8_t target, uint8_t lun, uint32_t halfSeconds);
+    // Asks the manager to look at every bus again (SC_RESCAN_SCSI_BUS; devices
+    // come and go, a USB drive re-plugged comes back at another address), then
+    // lists the CD/DVD devices it reports now, in scan order: at most `max`
+    // into `out`; returns how many. Nothing of the drive table changes.
+    int RescanCdDevices(DeviceAddress* out, int max);
     bool Ready() const { return send_ != nullptr && event_.Valid(); }
 
 private:
     void Release();
     void ScanAdapter(uint8_t ha, bool* managerLogged);
+    bool IsCdDevice(uint8_t ha, uint8_t target, uint8_t lun);  // SC_GET_DEV_TYPE says CD/DVD
 
     CCdDrive& drive_;
     IAspiLibrary* library_ = nullptr;

@@ -10,6 +10,7 @@ namespace aspi {
 constexpr uint8_t SC_HA_INQUIRY = 0x00;
 constexpr uint8_t SC_GET_DEV_TYPE = 0x01;
 constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
+constexpr uint8_t SC_RESCAN_SCSI_BUS = 0x07;  // SRB_Header only: look for devices again
 constexpr uint8_t SC_GETSET_TIMEOUTS = 0x08;
 
 constexpr uint8_t SS_PENDING = 0x00;

@@ -26,6 +26,8 @@ constexpr int kVendorOffset = 8;
 constexpr int kVendorLength = 8;
 constexpr int kProductOffset = 16;
 constexpr int kProductLength = 16;
+constexpr int kRevisionOffset = 32;
+constexpr int kRevisionLength = 4;
 
 constexpr uint32_t kCapacityLength = 8;  // last block address, block length
 
@@ -64,7 +66,9 @@ bool CCdDrive::Issue(const char* operation, const uint8_t* cdb, uint8_t cdbLengt
 {
     // Only drives of the table are addressed: with no drive, entry 0 holds the
     // address 0:0:0, which may well be a hard disk that must never see START STOP.
-    if (selectedIndex < 0 || selectedIndex >= driveCount) {
+    // A detached drive is not addressed either: what answers there now may be
+    // another drive, or the same one with another disc.
+    if (selectedIndex < 0 || selectedIndex >= driveCount || detached_) {
         operationName = operation;
         LogPrintf(4, "SCSI %s %x", operationName, unsigned(aspi::SS_NO_DEVICE));
         return false;
@@ -100,26 +104,42 @@ bool CCdDrive::DrvInquiry(int index)
     if (index < 0 || index >= kMaxDrives) return false;  // never write beyond the table
     selectedIndex = index;
     DriveEntry& e = driveList.entries[index];
-    e.name[0] = '\0';
     e.addressText[0] = '\0';
+    if (!Inquire(e.name, e.revision)) return false;
+    std::snprintf(e.addressText, sizeof e.addressText, "[%x:%x:%x] ", unsigned(e.hostAdapter), unsigned(e.target),
+                  unsigned(e.lun));
+    LogPrintf(0, "%s %s", e.addressText, e.name);
+    return true;
+}
+
+bool CCdDrive::Inquire(char (&name)[128], char (&revision)[5])
+{
+    name[0] = '\0';
+    revision[0] = '\0';
     std::memset(inquiryData, 0, sizeof inquiryData);
     const uint8_t cdb[kCdb6] = {kOpInquiry, 0, 0, 0, kInquiryLength, 0};
     if (!Send("DrvInquiry", cdb, kCdb6, DataDir::In, inquiryData, kInquiryLength)) return false;
-    std::snprintf(e.addressText, sizeof e.addressText, "[%x:%x:%x] ", unsigned(e.hostAdapter), unsigned(e.target),
-                  unsigned(e.lun));
-    AppendField(e.name, inquiryData + kVendorOffset, kVendorLength);
-    AppendField(e.name, inquiryData + kProductOffset, kProductLength);
-    LogPrintf(0, "%s %s", e.addressText, e.name);
+    AppendField(name, inquiryData + kVendorOffset, kVendorLength);
+    AppendField(name, inquiryData + kProductOffset, kProductLength);
+    AppendField(revision, inquiryData + kRevisionOffset, kRevisionLength);
+    return true;
+}
+
+bool CCdDrive::ReadCapacity(uint32_t* lastLba, uint32_t* length)
+{
+    uint8_t reply[kCapacityLength] = {};
+    const uint8_t cdb[kCdb10] = {kOpReadCapacity, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (!Issue("DrvCap", cdb, kCdb10, DataDir::In, reply, kCapacityLength)) return false;
+    *lastLba = BigEndian32(reply);
+    *length = BigEndian32(reply + 4);
     return true;
 }
 
 uint32_t CCdDrive::DrvCap()
 {
-    uint8_t reply[kCapacityLength] = {};
-    const uint8_t cdb[kCdb10] = {kOpReadCapacity, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    if (!Issue("DrvCap", cdb, kCdb10, DataDir::In, reply, kCapacityLength)) return 0;
-    uint32_t lastLba = BigEndian32(reply);
-    uint32_t length = BigEndian32(reply + 4);
+    uint32_t lastLba = 0;
+    uint32_t length = 0;
+    if (!ReadCapacity(&lastLba, &length)) return 0;
     reportedLastLba.store(lastLba, std::memory_order_relaxed);
     copySize.store(lastLba, std::memory_order_relaxed);
     blockLength = length;

@@ -19,11 +19,16 @@ constexpr uint8_t kInquiryLength = 56;               // INQUIRY allocation lengt
 constexpr uint32_t kSelectTimeoutHalfSeconds = 30;  // 15 s per command
 extern const char kUnnamedVolume[];                 // "UNNAMED_VOLUME"
 
+// The volume label of an ISO 9660 primary volume descriptor (the sector's
+// 2048 bytes): the first word of the volume identifier, or "UNNAMED_VOLUME".
+void LabelOfDescriptor(const uint8_t* sector, char (&label)[kLabelSize]);
+
 struct DriveEntry {
     uint8_t hostAdapter = 0;
     uint8_t target = 0;
     uint8_t lun = 0;
     char name[128] = "";         // vendor + product from INQUIRY
+    char revision[5] = "";       // product revision level from INQUIRY (identity, not shown)
     char addressText[128] = "";  // "[%x:%x:%x] "
 };
 
@@ -64,6 +69,22 @@ public:
     bool ReadVolumeLabel();
     uint32_t EstimateSize();
 
+    // A drive that has gone away (a USB drive unplugged, a drive that locked
+    // up). Detach() makes every command to the selected drive fail unsent, so
+    // that nothing at its address is read until it is known to be the same
+    // drive with the same disc. FindAgain() asks the transport to rescan and
+    // looks for that drive by identity: INQUIRY vendor, product and revision,
+    // READ CAPACITY's last block address and block length, and the volume
+    // label (when the last ReadVolumeLabel settled it from the disc), against
+    // what this object knows of it now. Found, the entry takes
+    // the drive's address (it may be new) and it is attached again; true.
+    // Reattach() gives up the search and goes back to the old address.
+    // SelectDrive also attaches.
+    void Detach() { detached_ = true; }
+    void Reattach() { detached_ = false; }
+    bool Detached() const { return detached_; }
+    bool FindAgain();
+
     int DriveCount() const { return driveCount; }
     const char* DriveName(int index) const { return driveList.entries[index].name; }
     const DriveEntry& Entry(int index) const { return driveList.entries[index]; }
@@ -91,12 +112,22 @@ private:
     bool Send(const char* operation, const uint8_t* cdb, uint8_t cdbLength, DataDir dir, uint8_t* buffer,
               uint32_t length);
     bool StartStop(const char* operation, uint8_t startLoEj);
+    // INQUIRY of the selected entry's address into `name` (vendor + product)
+    // and `revision`, touching nothing else.
+    bool Inquire(char (&name)[128], char (&revision)[5]);
+    bool SettleVolumeLabel();  // ReadVolumeLabel's work
+    // READ CAPACITY(10) without storing what it says.
+    bool ReadCapacity(uint32_t* lastLba, uint32_t* length);
+    // Whether the device now at the selected entry's address is the one wanted.
+    bool IsSameDrive(const DriveEntry& wanted, uint32_t lastLba, uint32_t length, const char* label);
 
     CAspiLayer aspi_;
     CDriveList driveList;
     int32_t selectedIndex = 0;
     const char* operationName = "";
     int32_t driveCount = 0;
+    bool detached_ = false;
+    bool labelSettled_ = false;  // the last ReadVolumeLabel returned true
     uint32_t blockLength = kDefaultBlockLength;
     aspi::SRB_ExecSCSICmd commandRecord{};
     uint8_t inquiryData[kInquiryLength] = {};  // INQUIRY reply, reused like the command record

@@ -10,6 +10,8 @@ bool CCdDrive::SelectDrive(int index)
         return false;
     }
     selectedIndex = index;
+    detached_ = false;
+    labelSettled_ = false;
     const DriveEntry& e = driveList.entries[index];
     aspi_.SetTimeout(e.hostAdapter, e.target, e.lun, kSelectTimeoutHalfSeconds);
     // The first TEST UNIT READY after a change often reports the change itself

@@ -20,6 +20,12 @@ bool EndsLabel(uint8_t c)
 
 bool CCdDrive::ReadVolumeLabel()
 {
+    labelSettled_ = SettleVolumeLabel();
+    return labelSettled_;
+}
+
+bool CCdDrive::SettleVolumeLabel()
+{
     volumeLabel[0] = '\0';
     if (driveCount == 0) return false;
     if (!DrvReady()) return false;
@@ -27,16 +33,21 @@ bool CCdDrive::ReadVolumeLabel()
         std::snprintf(volumeLabel, sizeof volumeLabel, "%s", kUnnamedVolume);
         return false;
     }
+    LabelOfDescriptor(readBuffer, volumeLabel);
+    return true;
+}
+
+void LabelOfDescriptor(const uint8_t* sector, char (&label)[kLabelSize])
+{
     // Only the first word of the identifier: the label becomes a file name.
-    const uint8_t* id = readBuffer + kVolumeIdOffset;
+    const uint8_t* id = sector + kVolumeIdOffset;
     int n = 0;
     while (n < kVolumeIdLength && !EndsLabel(id[n])) {
-        volumeLabel[n] = char(id[n]);
+        label[n] = char(id[n]);
         ++n;
     }
-    volumeLabel[n] = '\0';
-    if (n == 0) std::snprintf(volumeLabel, sizeof volumeLabel, "%s", kUnnamedVolume);
-    return true;
+    label[n] = '\0';
+    if (n == 0) std::snprintf(label, kLabelSize, "%s", kUnnamedVolume);
 }
 
 // Assumes the readable part of the disc is one run from the start: probes

@@ -22,6 +22,10 @@ constexpr uint32_t kCooldownClampSeconds = 1799;  // what a value above the maxi
 constexpr uint32_t kCooldownMinSeconds = 5;
 constexpr uint32_t kCountdownStepMs = 1000;
 constexpr uint32_t kSecondsPerMinute = 60;
+// While the drive does not answer, it is looked for on the bus every 5 s
+// (20 tries of the ready wait): a USB drive plugged in again is there within
+// seconds, under a new address.
+constexpr uint32_t kLookAgainEveryTries = 20;
 
 // The tick count compared with a deadline as a signed distance, so that the
 // counter's wrap every 49.7 days does not make the deadline look far away.
@@ -69,11 +73,48 @@ uint32_t CRecoveryEngine::DriveCare()
     // Whatever happened, the next read finds the drive started; a Pause cuts
     // the wait short.
     drive.DrvStart();
+    bool answered = AwaitDrive();
+    uint32_t spent = TickCount() - start;
+    // Where the line falls between care time and failure time: care is what
+    // a drive that answers is given. A drive that has not answered ready by
+    // the end of the wait (a minute) was given nothing: it is unplugged,
+    // locked up or holds no disc it can read, and every failed command on it
+    // takes no time at all. Were this episode left out of the failure time,
+    // such a drive would keep a copy going forever and never reach the
+    // give-up time. So all of it, action and wait, counts as failure time.
+    if (!answered && runRequested.load(std::memory_order_relaxed)) return 0;
+    return spent;
+}
+
+bool CRecoveryEngine::AwaitDrive()
+{
     for (uint32_t i = 0; i < kReadyWaitTries; ++i) {
-        if (drive.DrvReady() || !runRequested.load(std::memory_order_relaxed)) break;
+        if (!drive.Detached() && drive.DrvReady()) return true;
+        if (!runRequested.load(std::memory_order_relaxed)) return false;
+        if ((i + 1) % kLookAgainEveryTries == 0 && drive.FindAgain()) {
+            const DriveEntry& e = drive.Entry(drive.SelectedIndex());
+            LogPrintf(0, "Drive found again: %s%s", e.addressText, e.name);
+            return true;
+        }
         SleepMs(kReadyWaitMs);
     }
-    return TickCount() - start;
+    if (!drive.Detached() && runRequested.load(std::memory_order_relaxed)) {
+        // Nothing at its address is read again until it is known to be the
+        // same drive with the same disc.
+        drive.Detach();
+        const DriveEntry& e = drive.Entry(drive.SelectedIndex());
+        LogPrintf(0, "Drive gone: %s%s (no answer for %lu s; looking for it)", e.addressText, e.name,
+                  (unsigned long)(kReadyWaitTries * kReadyWaitMs / 1000));
+    }
+    return false;
+}
+
+void CRecoveryEngine::EndDriveSearch()
+{
+    if (!drive.Detached()) return;
+    const DriveEntry& e = drive.Entry(drive.SelectedIndex());
+    LogPrintf(0, "Drive did not come back: %s%s", e.addressText, e.name);
+    drive.Reattach();
 }
 
 void CRecoveryEngine::CoolDown(uint32_t seconds)

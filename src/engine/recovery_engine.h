@@ -156,6 +156,15 @@ public:
     // Drive care.
     uint32_t DriveCare();
     void CoolDown(uint32_t seconds);
+    // Waits up to a minute for the drive to answer ready, looking for it on
+    // the bus again while it does not (a drive unplugged and plugged in again,
+    // see CCdDrive::FindAgain). True when it answered; after a whole minute
+    // without an answer it is detached until found again. Any part of a copy
+    // that waits for the drive calls this.
+    bool AwaitDrive();
+    // At the end of a copy: a drive still detached is reported and addressed
+    // where it was again, for the idle polling.
+    void EndDriveSearch();
 
     // Progress.
     void ReportProgress();

@@ -397,6 +397,7 @@ void CCopyRun::SyncFiles()
 
 void CCopyRun::End()
 {
+    e.EndDriveSearch();
     e.header.elapsedSeconds += (e.tickNow - e.tickStart) / kMsPerSecond;
     e.drive.DrvStop();
     (e.exportMode ? e.importFile : e.imageFile).Sync();

@@ -214,15 +214,21 @@ TEST_F(DriveCareTest, TrayCycleNeedsTheSettingAndAMovableTray)
     EXPECT_EQ((std::vector<std::string>{"START", "TUR"}), Commands());
 }
 
+// Given a drive that never answers ready, the wait lasts one minute, looks
+// for the drive on the bus every 5 s, and all of it is failure time (0 comes
+// back); the drive is then detached. A Pause cuts the wait short.
 TEST_F(DriveCareTest, ReadyWaitLastsAtMostOneMinuteAndStopsOnPause)
 {
     rig.fake.ready = false;
     settings.cycleTray = 0;
     e.nextCooldownTick = TickCount() + kCooldownSpacingMs;
     SeedFor(12, 15);  // no action: only the restart and the wait
-    uint32_t ms = e.DriveCare();
-    EXPECT_EQ(240, Count("TUR"));
-    EXPECT_EQ(60000u, ms);
+    uint32_t start = TickCount();
+    EXPECT_EQ(0u, e.DriveCare());
+    EXPECT_EQ(60000u, TickCount() - start);
+    EXPECT_EQ(240 + 12 * 2, Count("TUR"));  // and two in each of the 12 looks
+    EXPECT_TRUE(e.drive.Detached());
+    e.drive.Reattach();
 
     rig.fake.ClearCommands();
     e.runRequested = false;

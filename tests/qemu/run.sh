@@ -55,9 +55,14 @@ make_rules "$work/rules.conf"
     echo "LOOPS1=$LOOPS1"
     echo "LOOPS2=$LOOPS2"
     echo "PROBE=\"16 699 700 701 1500 2500 2999\""
+    echo "SECTORS=$SECTORS"
+    echo "VENDOR=$VENDOR"
+    echo "PRODUCT=\"$PRODUCT\""
 } >"$work/scenario.conf"
 # shellcheck source=tests/qemu/checks.sh
 . "$here/checks.sh"
+# shellcheck source=tests/qemu/replug.sh
+. "$here/replug.sh"
 
 # boot NAME SCENARIO MODULES: one VM run, its console in $work/NAME.txt.
 boot() {
@@ -77,11 +82,22 @@ boot() {
     tr -d '\r' <"$work/$name.log" >"$work/$name.txt"
 }
 
+# GLEANOR_QEMU_VMS picks some of the VMs (when working on one of them).
+vms=" ${GLEANOR_QEMU_VMS:-main sr-only replug} "
 # Everything through the sg nodes.
-boot main "$here/scenario.sh" "$VM_MODULES"
-run_checks "$work/main.txt"
+if [[ $vms == *" main "* ]]; then
+    boot main "$here/scenario.sh" "$VM_MODULES"
+    run_checks "$work/main.txt"
+fi
 # Without the sg module: the CD block nodes, found through sysfs.
-boot sr-only "$here/scenario-sr.sh" "${VM_MODULES% sg}"
-run_sr_checks "$work/sr-only.txt"
+if [[ $vms == *" sr-only "* ]]; then
+    boot sr-only "$here/scenario-sr.sh" "${VM_MODULES% sg}"
+    run_sr_checks "$work/sr-only.txt"
+fi
+# The drive unplugged mid-copy and plugged back; then unplugged for good.
+if [[ $vms == *" replug "* ]]; then
+    boot_replug
+    run_replug_checks "$work/replug.txt"
+fi
 echo "qemu: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -236,6 +236,13 @@ TEST_F(CopyScenario, AnotherDriveContinuesTheImage)
 
 // A disc taken out mid-copy: reads fail, nothing is marked, and once it is
 // back the copy goes on to the end.
+int LoggedCount(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    int n = 0;
+    for (const std::string& line : lines) n += line.rfind(prefix, 0) == 0;
+    return n;
+}
+
 TEST_F(CopyScenario, DiscRemovedMidCopyAndPutBack)
 {
     Attach({Disc(20000)});
@@ -255,12 +262,15 @@ TEST_F(CopyScenario, DiscRemovedMidCopyAndPutBack)
     poster.onStatus = nullptr;
     poster.onLog = nullptr;
     EXPECT_TRUE(removed);
-    EXPECT_EQ(5, skips);
+    // Out for over a minute of drive care, the drive is read again only once
+    // found again with the same disc, which takes a few more failed requests.
+    EXPECT_GE(skips, 5);
+    EXPECT_EQ(1, LoggedCount(fe.poster.LogLines(), "Drive found again: "));
     EXPECT_TRUE(MissingSectors().empty());
     ExpectImageConsistent();
     auto loops = Loops(fe.poster.LogLines());
     ASSERT_GE(loops.size(), 2u);
-    EXPECT_EQ(5u, loops[0].errors);
+    EXPECT_GE(loops[0].errors, 5u);
 }
 
 TEST_F(CopyScenario, PauseWhileTheDiscIsOut)

@@ -1,6 +1,7 @@
 // How the SG_IO manager finds devices and gives them ASPI addresses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "aspi/sgio/sgio_aspi.h"
@@ -166,4 +167,39 @@ TEST(SgioScan, ScansOnceForTheWholeRun)
     os.AddSg("sg1", 0, 0, 1, 0);
     EXPECT_EQ(0x0101u, manager.GetASPI32SupportInfo());
     EXPECT_EQ(aspi::SS_NO_DEVICE, DeviceType(manager, 0, 1, 0).SRB_Status);
+}
+
+// Given a USB drive that drops out and comes back under another sg node and
+// host, then a rescan request finds it at its new ASPI address, closes the
+// dead node, and keeps the time-out of the device that stayed.
+TEST(SgioScan, RescanFollowsADriveThatComesBackUnderAnotherNode)
+{
+    CFakeSgSystem os;
+    os.AddSg("sg0", 0, 0, 1, 0);
+    os.AddSg("sg1", 2, 0, 0, 0);
+    CSgioAspi manager(os);
+    ASSERT_EQ(0x0102u, manager.GetASPI32SupportInfo());
+    aspi::SRB_GetSetTimeouts timeout{};
+    timeout.SRB_Cmd = aspi::SC_GETSET_TIMEOUTS;
+    timeout.SRB_Flags = aspi::SRB_DIR_OUT;
+    timeout.SRB_HaId = timeout.SRB_Target = timeout.SRB_Lun = kAspiWildcard;
+    timeout.SRB_Timeout = 30;
+    ASSERT_EQ(aspi::SS_COMP, manager.SendASPI32Command(&timeout));
+    aspi::SRB_ExecSCSICmd ready{};
+    ready.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    ready.SRB_HaId = 1;
+    ready.SRB_CDBLen = 6;
+    ASSERT_EQ(aspi::SS_COMP, manager.SendASPI32Command(&ready));  // opens sg1
+
+    os.dev.erase(std::find(os.dev.begin(), os.dev.end(), "sg1"));
+    os.nodes.erase("/dev/sg1");
+    os.AddSg("sg2", 6, 0, 0, 0);
+    aspi::SRB_Header rescan{};
+    rescan.SRB_Cmd = aspi::SC_RESCAN_SCSI_BUS;
+    EXPECT_EQ(aspi::SS_COMP, manager.SendASPI32Command(&rescan));
+    EXPECT_EQ((std::vector<Found>{{0, 1, 0, 5, "/dev/sg0"}, {1, 0, 0, 5, "/dev/sg2"}}), Addresses(manager));
+    EXPECT_TRUE(os.fds.empty());
+    std::vector<SgDevice> devices = manager.Devices();
+    EXPECT_EQ(30u, devices[0].timeoutHalfSeconds);
+    EXPECT_EQ(kDefaultTimeoutHalfSeconds, devices[1].timeoutHalfSeconds);
 }

@@ -68,7 +68,7 @@ TEST_F(SimAspi, AnswersOneHostAdapterEvenWithoutDevices)
     uint8_t type = 0;
     EXPECT_EQ(aspi::SS_NO_DEVICE, DeviceType(0, 0, 0, &type));
     aspi::SRB_Header bogus{};
-    bogus.SRB_Cmd = 0x07;
+    bogus.SRB_Cmd = 0x05;  // set host adapter parameters: not offered
     EXPECT_EQ(aspi::SS_INVALID_CMD, sim.SendASPI32Command(&bogus));
     EXPECT_NE(aspi::SS_COMP, sim.SendASPI32Command(nullptr));
 }
@@ -177,6 +177,26 @@ TEST_F(SimAspi, VanishedDeviceFailsEveryCommandAndLeavesTheBus)
     EXPECT_EQ(aspi::SS_NO_DEVICE, DeviceType(0, 0, 0, &type));
     EXPECT_EQ(9u, sim.CommandCount(0));
     EXPECT_EQ(0u, sim.CommandCount(1));
+}
+
+// Given a device that vanishes after one command and returns at another
+// address after two more requests (a USB drive re-plugged), then the request
+// after those finds its old target empty, and it answers at the next free one.
+TEST_F(SimAspi, VanishedDeviceComesBackAtAnotherTarget)
+{
+    Add("vanish_after 1\nreturn_after 2\nnew_address yes");
+    Add("vendor OTHER");
+    uint8_t type = 0;
+    EXPECT_TRUE(TestUnitReady(sim).Good());
+    EXPECT_EQ(0x04, TestUnitReady(sim).Asc());                  // gone; does not count toward the return
+    EXPECT_EQ(aspi::SS_NO_DEVICE, DeviceType(0, 0, 0, &type));  // away: 1
+    EXPECT_EQ(0x04, TestUnitReady(sim).Asc());                  // away: 2
+    EXPECT_EQ(aspi::SS_NO_DEVICE, TestUnitReady(sim).srb.SRB_Status);  // back, elsewhere
+    EXPECT_EQ(2, sim.TargetOf(0));
+    EXPECT_EQ(aspi::SS_NO_DEVICE, DeviceType(0, 0, 0, &type));
+    EXPECT_EQ(aspi::SS_COMP, DeviceType(0, 2, 0, &type));
+    EXPECT_TRUE(TestUnitReady(sim, 2).Good());
+    EXPECT_TRUE(TestUnitReady(sim, 1).Good());  // the other device never moved
 }
 
 TEST_F(SimAspi, TraceHasOneLinePerCommand)

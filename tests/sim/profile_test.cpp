@@ -76,6 +76,8 @@ TEST(SimProfile, ReadsEverySetting)
         "vendor ACME\n"
         "product FAST WRITER 16X\n"
         "vanish_after 12\n"
+        "return_after 7\n"
+        "new_address yes\n"
         "stall_ms 20000\n");
     EXPECT_EQ(40000u, p.sectors);
     EXPECT_EQ(39999u, p.capacity);
@@ -100,6 +102,8 @@ TEST(SimProfile, ReadsEverySetting)
     EXPECT_EQ("ACME", p.vendor);
     EXPECT_EQ("FAST WRITER 16X", p.product);
     EXPECT_EQ(12u, p.vanishAfter);
+    EXPECT_EQ(7u, p.returnAfter);
+    EXPECT_TRUE(p.newAddress);
     EXPECT_EQ(20000u, p.stallMillis);
     EXPECT_EQ(SimTray::Open, Profile("tray open").tray);
     EXPECT_TRUE(Profile("disc yes").disc);
@@ -153,6 +157,7 @@ TEST(SimProfile, ErrorsNameTheFileTheLineAndTheProblem)
         {"flaky 1-2 0.5 x", "disc.sim:1: flaky: unexpected text after \"0.5\""},
         {"tray ajar", "disc.sim:1: tray: expected closed, open or fixed"},
         {"disc maybe", "disc.sim:1: disc: expected yes or no"},
+        {"new_address 1", "disc.sim:1: new_address: expected yes or no"},
         {"vendor ABCDEFGHI", "disc.sim:1: vendor: longer than 8 characters"},
         {"product 12345678901234567", "disc.sim:1: product: longer than 16 characters"},
         {"label 123456789012345678901234567890123", "disc.sim:1: label: longer than 32 characters"},

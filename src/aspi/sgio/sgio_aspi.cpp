@@ -92,6 +92,10 @@ uint32_t CSgioAspi::SendASPI32Command(void* srb)
     case aspi::SC_GETSET_TIMEOUTS:
         status = GetSetTimeouts(*static_cast<aspi::SRB_GetSetTimeouts*>(srb));
         break;
+    case aspi::SC_RESCAN_SCSI_BUS:
+        RescanLocked();
+        status = aspi::SS_COMP;
+        break;
     case aspi::SC_EXEC_SCSI_CMD: {
         auto& exec = *static_cast<aspi::SRB_ExecSCSICmd*>(srb);
         exec.SRB_Status = status = ExecScsiCommand(exec);

@@ -12,6 +12,11 @@
 // 0..7 range that the scan walks and are not offered; a device whose folded
 // target or LUN exceeds 7 is not reported at all.
 //
+// Rescan. SC_RESCAN_SCSI_BUS, for any adapter, closes every node and looks
+// at /dev again: a USB drive that dropped out comes back under a new sg
+// number and host, so the ASPI addresses may change. A time-out set for a
+// device stays with it where the same node holds the same address.
+//
 // Completion. Commands execute synchronously: SendASPI32Command returns the
 // final status and, when SRB_EVENT_NOTIFY is set, also signals the event in
 // SRB_PostProc, so a caller that waits on it returns at once.
@@ -84,6 +89,7 @@ public:
 
 private:
     void ScanLocked();
+    void RescanLocked();
     void ScanSgNodes(std::vector<SgDevice>* found);
     void ScanSrNodes(std::vector<SgDevice>* found);
     void NumberAdapters(std::vector<SgDevice>* found);

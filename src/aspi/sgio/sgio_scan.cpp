@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include "aspi/sgio/sgio_aspi.h"
 
@@ -159,6 +160,21 @@ void CSgioAspi::ScanLocked()
     ScanSgNodes(&found);
     ScanSrNodes(&found);
     NumberAdapters(&found);
+}
+
+void CSgioAspi::RescanLocked()
+{
+    // An open node of a device that went away stays dead, and its number is
+    // not given to the next device while it is open.
+    std::vector<SgDevice> before = std::move(devices_);
+    for (SgDevice& d : before)
+        if (d.fd >= 0) system_.Close(d.fd);
+    scanned_ = false;
+    ScanLocked();
+    for (SgDevice& d : devices_) {
+        for (const SgDevice& old : before)
+            if (old.path == d.path && old.address == d.address) d.timeoutHalfSeconds = old.timeoutHalfSeconds;
+    }
 }
 
 SgDevice* CSgioAspi::FindLocked(uint8_t adapter, uint8_t target, uint8_t lun)

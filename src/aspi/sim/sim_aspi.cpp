@@ -132,14 +132,36 @@ bool CSimulatedAspi::AddProfileFile(const std::string& path, std::string* error)
     return true;
 }
 
-void CSimulatedAspi::AddDevice(const SimProfile& profile) { devices_.push_back(std::make_unique<Device>(profile)); }
+void CSimulatedAspi::AddDevice(const SimProfile& profile)
+{
+    devices_.push_back(std::make_unique<Device>(profile, uint8_t(devices_.size())));
+}
 
 int CSimulatedAspi::DeviceCount() const { return int(devices_.size()); }
 
 CSimulatedAspi::Device* CSimulatedAspi::Find(uint8_t haId, uint8_t target, uint8_t lun) const
 {
-    if (haId != 0 || lun != 0 || target >= devices_.size()) return nullptr;
-    return devices_[target].get();
+    if (haId != 0 || lun != 0) return nullptr;
+    for (const auto& d : devices_)
+        if (d->Target() == target) return d.get();
+    return nullptr;
+}
+
+bool CSimulatedAspi::Answers(Device* d, bool command)
+{
+    if (!d->Present(command)) return false;
+    if (!d->WantsNewTarget()) return true;
+    d->MoveTo(FreeTarget());
+    return false;
+}
+
+// A device plugged in again at another address takes the first target after
+// every device's (the last one when the bus is full).
+uint8_t CSimulatedAspi::FreeTarget() const
+{
+    uint8_t last = 0;
+    for (const auto& d : devices_) last = std::max(last, d->Target());
+    return uint8_t(std::min<unsigned>(last + 1u, kMaxTargets - 1u));
 }
 
 uint32_t CSimulatedAspi::GetASPI32SupportInfo() { return uint32_t(aspi::SS_COMP) << 8 | kAdapterCount; }
@@ -166,11 +188,14 @@ uint32_t CSimulatedAspi::SendASPI32Command(void* srb)
         if (s->SRB_HaId != 0) return s->SRB_Status = aspi::SS_INVALID_HA;
         Device* d = Find(s->SRB_HaId, s->SRB_Target, s->SRB_Lun);
         // A device that has vanished is no longer on the bus.
-        if (!d || d->Vanished()) return s->SRB_Status = aspi::SS_NO_DEVICE;
+        if (!d || !Answers(d, false)) return s->SRB_Status = aspi::SS_NO_DEVICE;
         s->SRB_DeviceType = aspi::DTYPE_CDROM;
         return s->SRB_Status = aspi::SS_COMP;
     }
     case aspi::SC_EXEC_SCSI_CMD: return ExecScsi(srb);
+    case aspi::SC_RESCAN_SCSI_BUS:
+        // The simulated bus is always current: there is nothing to look at again.
+        return head->SRB_Status = head->SRB_HaId == 0 ? aspi::SS_COMP : aspi::SS_INVALID_HA;
     case aspi::SC_GETSET_TIMEOUTS: return GetSetTimeouts(srb);
     default: return head->SRB_Status = aspi::SS_INVALID_CMD;
     }
@@ -184,7 +209,7 @@ uint32_t CSimulatedAspi::GetSetTimeouts(void* srb)
     if (s->SRB_HaId != 0 && !anyHa) return s->SRB_Status = aspi::SS_INVALID_HA;
     bool found = false;
     for (size_t k = 0; k < devices_.size(); ++k) {
-        bool target = s->SRB_Target == kWildcard || s->SRB_Target == k;
+        bool target = s->SRB_Target == kWildcard || s->SRB_Target == devices_[k]->Target();
         bool lun = s->SRB_Lun == kWildcard || s->SRB_Lun == 0;
         if (!target || !lun) continue;
         found = true;
@@ -213,7 +238,13 @@ uint32_t CSimulatedAspi::ExecScsi(void* srb)
     SimResult r;
     uint32_t stall = d->profile.stallMillis;
     uint32_t limit = d->Timeout() * kMsPerHalfSecond;  // 0: no time-out set
-    if (d->CountCommand()) {
+    bool answers = Answers(d, true);
+    if (!answers && !d->Vanished()) {
+        // Back, but at another address: this one no longer answers.
+        if (trace_) trace_->Line(TraceAddress(*s) + CdbText(s->CDBByte, cdbLen) + " -> NO DEVICE");
+        return s->SRB_Status = aspi::SS_NO_DEVICE;
+    }
+    if (!answers) {
         r.kind = SimResult::Check;
         r.sense = simsense::kNotReadyGone;
     } else if (stall && limit && stall >= limit) {
@@ -250,6 +281,12 @@ void CSimulatedAspi::SetDiscPresent(int device, bool present)
 void CSimulatedAspi::SetTrayOpen(int device, bool open)
 {
     if (device >= 0 && device < DeviceCount()) devices_[size_t(device)]->SetTrayOpen(open);
+}
+
+uint8_t CSimulatedAspi::TargetOf(int device) const
+{
+    if (device < 0 || device >= DeviceCount()) return 0;
+    return devices_[size_t(device)]->Target();
 }
 
 uint64_t CSimulatedAspi::CommandCount(int device) const

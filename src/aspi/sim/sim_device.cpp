@@ -82,11 +82,12 @@ unsigned CdbLengthOf(uint8_t op) { return op < 0x20 ? kCdb6 : kCdb10; }
 
 }  // namespace
 
-CSimulatedAspi::Device::Device(const SimProfile& p)
+CSimulatedAspi::Device::Device(const SimProfile& p, uint8_t target)
     : profile(p),
       trayOpen_(p.tray == SimTray::Open),
       trayMovable_(p.tray != SimTray::Fixed),
       discPresent_(p.disc),
+      target_(target),
       rng_(p.seed)
 {
     if (!profile.image.empty()) imageFd_ = rawio::OpenReadOnly(profile.image.c_str());
@@ -97,12 +98,40 @@ CSimulatedAspi::Device::~Device()
     if (imageFd_ >= 0) rawio::Close(imageFd_);
 }
 
-bool CSimulatedAspi::Device::CountCommand()
+bool CSimulatedAspi::Device::Present(bool command)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    ++commands_;
-    if (profile.vanishAfter && commands_ > profile.vanishAfter) vanished_ = true;
-    return vanished_;
+    if (command) ++commands_;
+    if (!vanished_) {
+        if (!command || returned_ || !profile.vanishAfter || commands_ <= profile.vanishAfter) return true;
+        vanished_ = true;
+        return false;
+    }
+    if (!profile.returnAfter || ++awayRequests_ <= profile.returnAfter) return false;
+    vanished_ = false;
+    returned_ = true;
+    spunDown_ = true;  // plugged in again: the disc starts at rest
+    return true;
+}
+
+uint8_t CSimulatedAspi::Device::Target() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return target_;
+}
+
+bool CSimulatedAspi::Device::WantsNewTarget() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return returned_ && profile.newAddress && !moved_;
+}
+
+void CSimulatedAspi::Device::MoveTo(uint8_t target)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    target_ = target;
+    moved_ = true;
+    timeoutHalfSeconds_ = 0;  // a device that appears anew has no time-out set
 }
 
 uint64_t CSimulatedAspi::Device::Commands() const

@@ -33,13 +33,16 @@ struct SimResult {
 };
 
 struct CSimulatedAspi::Device {
-    explicit Device(const SimProfile& p);
+    Device(const SimProfile& p, uint8_t target);
     ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
-    // Counts the command; true when the device has vanished by now.
-    bool CountCommand();
+    // One request reaching the device's address: a SCSI command (counted, and
+    // what vanish_after counts) or a bus scan's device-type query. False while
+    // the device is away; a device that returns (return_after) is back for
+    // the request after the Nth one that reached it while away.
+    bool Present(bool command);
     // Executes one CDB into `buf` (never more than `bufLen` bytes). Takes the lock.
     SimResult Execute(const uint8_t* cdb, unsigned cdbLen, uint8_t* buf, uint32_t bufLen);
     // The disc's content of one sector (2048 bytes); false beyond the disc or
@@ -50,6 +53,11 @@ struct CSimulatedAspi::Device {
     void SetTrayOpen(bool open);
     uint64_t Commands() const;
     bool Vanished() const;
+    // The target it answers at: its own, or after a return at a new address, `moved`.
+    uint8_t Target() const;
+    // Whether it has just come back at a new address and wants one (once).
+    bool WantsNewTarget() const;
+    void MoveTo(uint8_t target);
     void SetTimeout(uint32_t halfSeconds);
     uint32_t Timeout() const;
 
@@ -72,7 +80,11 @@ private:
     bool discPresent_;
     bool spunDown_ = false;
     bool vanished_ = false;
+    bool returned_ = false;
+    bool moved_ = false;
+    uint8_t target_ = 0;
     uint64_t commands_ = 0;
+    uint32_t awayRequests_ = 0;  // requests that reached it while it was away
     uint32_t timeoutHalfSeconds_ = 0;  // 0: none set, commands never time out
     std::mt19937 rng_;                 // the simulator's own: flaky sectors
     int imageFd_ = -1;

@@ -47,6 +47,8 @@ struct SimProfile {
     std::string vendor = "GLEANOR";
     std::string product = "SIMULATED DVD";
     uint32_t vanishAfter = 0;     // vanish_after: 0 = never
+    uint32_t returnAfter = 0;     // return_after: a vanished device is back after N more commands; 0 = never
+    bool newAddress = false;      // new_address: it comes back at another target (re-plugged)
     uint32_t stallMillis = 0;     // stall_ms: every command hangs this long (up to the time-out)
     std::vector<SimFile> files;   // file lines: generated content with a file system
     std::shared_ptr<const CSimVolume> volume;  // laid out from `files` and the label
@@ -80,6 +82,8 @@ public:
     // Take the disc out / put it back (a disc removed mid-copy).
     void SetDiscPresent(int device, bool present);
     void SetTrayOpen(int device, bool open);
+    // The target device k answers at (k, unless it came back at another).
+    uint8_t TargetOf(int device) const;
     // Commands executed so far by device k.
     uint64_t CommandCount(int device) const;
     // Appends one line per command to `path` ("" stops). The constructor
@@ -90,6 +94,10 @@ private:
     struct Device;
     class Trace;
     Device* Find(uint8_t haId, uint8_t target, uint8_t lun) const;
+    uint8_t FreeTarget() const;
+    // Whether device `d` answers one request at its address now (see
+    // Device::Present); one that has just come back elsewhere moves there.
+    bool Answers(Device* d, bool command);
     uint32_t ExecScsi(void* srb);
     std::string TraceAddress(const aspi::SRB_ExecSCSICmd& s) const;
     uint32_t GetSetTimeouts(void* srb);

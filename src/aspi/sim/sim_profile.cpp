@@ -186,7 +186,7 @@ std::string ChoiceSetting(std::string_view value, std::string_view a, std::strin
 constexpr std::string_view kSettings[] = {
     "sectors", "capacity", "block_length", "image",   "label",   "bad",       "flaky",        "seed",    "sector_us",
     "error_ms", "tray",    "disc",         "vendor",  "product", "spinup_ms", "vanish_after", "stall_ms",
-    "file",
+    "file", "return_after", "new_address",
 };
 
 // "PATH BYTES": the size is the last word, the path everything before it.
@@ -230,6 +230,7 @@ std::string ApplySetting(ParseState& st, std::string_view name, std::string_view
     if (name == "spinup_ms") return NumberSetting(value, &p.spinupMillis);
     if (name == "vanish_after") return NumberSetting(value, &p.vanishAfter);
     if (name == "stall_ms") return NumberSetting(value, &p.stallMillis);
+    if (name == "return_after") return NumberSetting(value, &p.returnAfter);
     if (name == "image") return ImageSetting(st, value, line);
     if (name == "label") return TextSetting(value, kLabelChars, &p.label);
     if (name == "vendor") return TextSetting(value, kVendorChars, &p.vendor);
@@ -247,6 +248,12 @@ std::string ApplySetting(ParseState& st, std::string_view name, std::string_view
         int choice = 0;
         std::string problem = ChoiceSetting(value, "yes", "no", "", &choice);
         p.disc = choice == 0;
+        return problem;
+    }
+    if (name == "new_address") {
+        int choice = 0;
+        std::string problem = ChoiceSetting(value, "yes", "no", "", &choice);
+        p.newAddress = choice == 0;
         return problem;
     }
     return "unknown setting " + Quoted(name);
