@@ -122,17 +122,20 @@ case "$stage" in
     ;;
   spti-vm)
     # The pass-through WNASPI32.DLL under wine in a QEMU VM, on an emulated SCSI CD drive.
-    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DGLEANOR_TEST_SEAMS=ON
     build build/win gleanor_sptidll spti_check test_spti
     bash tests/spti-vm/run.sh "$root/build/win"
     ;;
   package-win32)
     # Gleanor-<version>-win32.zip: Gleanor.exe, the pass-through WNASPI32.DLL, README.txt.
-    configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
-    build build/win Gleanor gleanor_sptidll
-    rm -f build/win/Gleanor-*-win32.zip
-    (cd build/win && cpack -G ZIP --config CPackConfig.cmake >cpack.log 2>&1) || { tail -20 build/win/cpack.log; exit 1; }
-    python3 tests/spti-vm/check_package.py build/win/Gleanor-*-win32.zip
+    # The release tree, without the tests' seams.
+    configure build/win-release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DGLEANOR_TESTS=OFF \
+      -DGLEANOR_TEST_SEAMS=OFF
+    build build/win-release Gleanor gleanor_sptidll
+    rm -f build/win-release/Gleanor-*-win32.zip
+    (cd build/win-release && cpack -G ZIP --config CPackConfig.cmake >cpack.log 2>&1) ||
+      { tail -20 build/win-release/cpack.log; exit 1; }
+    python3 tests/spti-vm/check_package.py build/win-release/Gleanor-*-win32.zip
     ;;
   fuzz)
     [ -x fuzz/run-short.sh ] || { echo "skipped: no fuzz targets yet"; exit 77; }
