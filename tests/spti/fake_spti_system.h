@@ -97,11 +97,11 @@ public:
         if (!replies.empty()) replies.pop_front();
         if (r.error) return Fail(r.error, error);
         p.ScsiStatus = r.status;
-        if (p.DataBuffer && p.DataIn == spti::kDataIn)
+        if (p.DataBuffer && p.DataIn == spti::kDataIn && !r.data.empty())
             std::memcpy(p.DataBuffer, r.data.data(), std::min<size_t>(r.data.size(), p.DataTransferLength));
         if (r.transferred >= 0) p.DataTransferLength = static_cast<uint32_t>(r.transferred);
         p.SenseInfoLength = static_cast<uint8_t>(std::min<size_t>(r.sense.size(), p.SenseInfoLength));
-        std::memcpy(static_cast<uint8_t*>(in) + p.SenseInfoOffset, r.sense.data(), p.SenseInfoLength);
+        if (p.SenseInfoLength) std::memcpy(static_cast<uint8_t*>(in) + p.SenseInfoOffset, r.sense.data(), p.SenseInfoLength);
         *returned = sizeof p;
         return true;
     }
