@@ -25,7 +25,7 @@ mount -t devtmpfs dev $R/dev
 mkdir -p $R/dev/pts $R/dev/shm
 mount -t devpts devpts $R/dev/pts
 mount -t tmpfs shm $R/dev/shm
-mount -t tmpfs -o mode=1777 tmp $R/tmp
+# /tmp stays the overlay's: a checkout that lies below the host's /tmp must stay visible.
 
 echo "@@BOOTED"
 . /guest.conf
