@@ -39,12 +39,18 @@ build() {  # build DIR [targets...]; any compiler warning fails the stage
 }
 
 # wine runs 32-bit programs, which some kernels (virtual machines without
-# 32-bit support) cannot execute: then only the build part of a stage runs.
-wine_usable() {
-  local out
-  out=$(wine --version 2>&1) && return 0
-  echo "skipped: wine cannot run on this machine: $(echo "$out" | tail -n 1)"
-  return 1
+# 32-bit support) cannot execute.
+# wine_stage STAGE [KEEP_DIR]: the wine part of a stage, here when wine runs
+# here, else in a VM whose kernel runs 32-bit programs (tests/wine-vm; 77 when
+# no VM can be had).
+wine_stage() {
+  local part=$1 out
+  if out=$(wine --version 2>&1); then
+    bash "$root/scripts/stage.sh" "$part"
+    return
+  fi
+  echo "wine cannot run on this machine: $(echo "$out" | tail -n 1)"
+  bash tests/wine-vm/run.sh "$root/build/win/vm-$part" "$part" "${2:-}"
 }
 
 wine_env() {
@@ -91,7 +97,10 @@ case "$stage" in
       echo "the released Gleanor.exe reads GLEANOR_POWEROFF_MARKER"
       exit 1
     fi
-    wine_usable || exit 77
+    wine_stage windows-tests
+    ;;
+  windows-tests)
+    # The unit tests of the Windows build, under wine.
     prefix="$root/build/win/wineprefix"
     rm -rf "$prefix"
     wine_env "$prefix"
@@ -113,7 +122,9 @@ case "$stage" in
     [ -x tests/wine/run.sh ] || { echo "skipped: no end-to-end tests for the Windows program yet"; exit 77; }
     configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DGLEANOR_TEST_SEAMS=ON
     build build/win
-    wine_usable || exit 77
+    wine_stage wine-e2e-run "$root/build/win/wine-e2e"
+    ;;
+  wine-e2e-run)
     bash tests/wine/run.sh "$root/build/win"
     ;;
   qemu)

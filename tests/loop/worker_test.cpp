@@ -128,11 +128,12 @@ TEST_F(WorkerTest, IdleRequestsCopiesPauseAndPowerOff)
     rig.fake.readDelayUs = 0;
 
     // A Start whose disc stopped answering still runs the copy: Drive Not Ready.
+    // (The idle worker may see the disc go before the Start comes.)
     rig.fake.ready = false;
     mark = Mark();
     e.runRequested = true;
     ASSERT_TRUE(WaitUntil([&] { return Posted(ENGINE_IDLE, mark); }));
-    EXPECT_EQ(ENGINE_COPYING, StatesSince(mark).front());
+    EXPECT_TRUE(Posted(ENGINE_COPYING, mark));
     EXPECT_TRUE(fe.poster.Logged("Exit 0x1: Drive Not Ready"));
     ASSERT_TRUE(WaitUntil([&] { return !e.sourceReady; }));
     rig.fake.ready = true;

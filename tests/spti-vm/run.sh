@@ -19,6 +19,8 @@ rm -rf "$work"
 mkdir -p "$work"
 # shellcheck source=tests/qemu/vm.sh
 . "$root/tests/qemu/vm.sh"
+# shellcheck source=tests/qemu/hostroot.sh
+. "$root/tests/qemu/hostroot.sh"
 
 skip() {
     echo "skipped: $*"
@@ -34,7 +36,6 @@ PRODUCT="PASSTHRU DRIVE"
 BAD="600 601 602 603 1100"
 FLAKY="900:1"
 VM_SECONDS=900
-MODULES="$VM_MODULES netfs fscache 9pnet 9pnet_virtio 9p overlay"
 
 ensure_packages
 command -v wine >/dev/null && [ -e /usr/lib/wine/wine ] || skip "wine (wine32:i386) is not installed"
@@ -49,40 +50,13 @@ extract_vmlinux "/boot/vmlinuz-$release" "$vmlinux" || skip "cannot decompress /
 make_disc "$work/disc.iso" "$SECTORS" "$LABEL"
 make_rules "$work/rules.conf"
 
-# The initramfs: busybox, /init, the modules, and where the guest script is.
-initrd() {
-    local dir=$work/initramfs entry name args rc
-    mkdir -p "$dir"/{bin,dev,proc,sys,lib/modules}
-    cp /bin/busybox "$dir/bin/busybox"
-    cp "$here/init.sh" "$dir/init"
-    chmod 755 "$dir/init"
-    printf 'GUEST=%q\nGUEST_ARGS=%q\n' "$here/guest.sh" "$build $work/disc.iso $BAD" >"$dir/guest.conf"
-    : >"$dir/lib/modules/order"
-    for entry in $MODULES; do
-        name=${entry%%:*}
-        args=""
-        [ "$name" != "$entry" ] && args=${entry#*:}
-        copy_module "$release" "$name" "$dir/lib/modules/$name.ko"
-        rc=$?
-        [ $rc -eq 2 ] && continue
-        [ $rc -eq 0 ] || return 1
-        echo "$name $args" >>"$dir/lib/modules/order"
-    done
-    (cd "$dir" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
-}
-initrd || skip "cannot build the initramfs from the $release modules"
+hostroot_initrd "$release" "$here/guest.sh" "$build $work/disc.iso $BAD" ||
+    skip "cannot build the initramfs from the $release modules"
 
-# -cpu qemu64: wine was seen to crash the guest kernel with -cpu max.
 boot() {
-    timeout "$VM_SECONDS" qemu-system-x86_64 -accel tcg -cpu qemu64 -m 2048 -smp 1 -nodefaults -no-reboot \
-        -display none -monitor none -serial stdio \
-        -kernel "$vmlinux" -initrd "$work/initrd.cpio" \
-        -append "console=ttyS0 panic=-1 quiet loglevel=3 no_timer_check" \
-        -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-        -device virtio-scsi-pci,id=scsi0 \
+    hostroot_boot "$vmlinux" "$VM_SECONDS" 2048 -device virtio-scsi-pci,id=scsi0 \
         -drive "if=none,id=cd0,media=cdrom,readonly=on,format=raw,file.driver=blkdebug,file.config=$work/rules.conf,file.image.driver=file,file.image.filename=$work/disc.iso" \
-        -device "scsi-cd,bus=scsi0.0,drive=cd0,scsi-id=0,lun=0,vendor=$VENDOR,product=$PRODUCT" \
-        </dev/null >"$work/console.log" 2>&1
+        -device "scsi-cd,bus=scsi0.0,drive=cd0,scsi-id=0,lun=0,vendor=$VENDOR,product=$PRODUCT"
 }
 
 echo "booting the VM (kernel $release, TCG); wine makes a prefix there first"

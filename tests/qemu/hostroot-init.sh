@@ -1,7 +1,8 @@
 #!/bin/busybox sh
-# /init of the pass-through VM: loads the SCSI, 9p and overlay modules, puts
-# the host's root file system (read-only over 9p) under a memory overlay,
-# and runs the guest script there, where wine and the build are the host's.
+# /init of a VM on the host's files: loads the SCSI, 9p and overlay modules,
+# puts the host's root file system (read-only over 9p) under a memory
+# overlay, mounts the writable shared folder where one is given, and runs the
+# guest script there, where wine and the build are the host's.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -24,11 +25,20 @@ mount -t sysfs sys $R/sys
 mount -t devtmpfs dev $R/dev
 mkdir -p $R/dev/pts $R/dev/shm
 mount -t devpts devpts $R/dev/pts
+# What udev would link: bash's process substitution opens /dev/fd/N.
+ln -sf /proc/self/fd $R/dev/fd
+ln -sf /proc/self/fd/0 $R/dev/stdin
+ln -sf /proc/self/fd/1 $R/dev/stdout
+ln -sf /proc/self/fd/2 $R/dev/stderr
 mount -t tmpfs shm $R/dev/shm
 # /tmp stays the overlay's: a checkout that lies below the host's /tmp must stay visible.
+. /guest.conf
+if [ -n "$OUT" ]; then
+    mkdir -p "$R$OUT"
+    mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out "$R$OUT" || echo "@@MOUNT-FAILED out"
+fi
 
 echo "@@BOOTED"
-. /guest.conf
 chroot $R /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root /bin/bash "$GUEST" $GUEST_ARGS </dev/null
 echo "@@FINISHED"
 poweroff -f
