@@ -124,8 +124,8 @@ case "$stage" in
     build build/win
     wine_stage wine-e2e-run "$root/build/win/wine-e2e"
     ;;
-  wine-e2e-run)
-    bash tests/wine/run.sh "$root/build/win"
+  wine-e2e-run)  # [SCENARIO...]
+    bash tests/wine/run.sh "$root/build/win" "${@:2}"
     ;;
   qemu)
     [ -x tests/qemu/run.sh ] || { echo "skipped: no QEMU harness yet"; exit 77; }

@@ -4,18 +4,19 @@
 # the stage there, where the Debian kernel does run them. The stage's output
 # and whatever it leaves in KEEP_DIR are kept in OUT_DIR.
 #
-#   tests/wine-vm/run.sh OUT_DIR STAGE [KEEP_DIR]
+#   tests/wine-vm/run.sh OUT_DIR STAGE [KEEP_DIR [STAGE_ARG...]]
 #
 # Exits with the stage's own code; 77 (with the reason) when QEMU, the kernel
 # or wine cannot be had, or the VM did not get as far as the stage.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-[ $# -ge 2 ] || { echo "usage: $0 OUT_DIR STAGE [KEEP_DIR]" >&2; exit 2; }
+[ $# -ge 2 ] || { echo "usage: $0 OUT_DIR STAGE [KEEP_DIR [STAGE_ARG...]]" >&2; exit 2; }
 mkdir -p "$1"
 work=$(cd "$1" && pwd)
 stage=$2
 keep=${3:-}
+shift $(($# < 3 ? $# : 3))
 # shellcheck source=tests/qemu/vm.sh
 . "$root/tests/qemu/vm.sh"
 # shellcheck source=tests/qemu/hostroot.sh
@@ -37,7 +38,7 @@ vmlinux=$work/kernel/vmlinux-$release
 extract_vmlinux "/boot/vmlinuz-$release" "$vmlinux" || skip "cannot decompress /boot/vmlinuz-$release"
 
 HOSTROOT_OUT=$work/out
-hostroot_initrd "$release" "$here/guest.sh" "$root $work/out $stage $keep" ||
+hostroot_initrd "$release" "$here/guest.sh" "$root $work/out $stage ${keep:--} $*" ||
     skip "cannot build the initramfs from the $release modules"
 
 echo "running stage $stage in a VM (kernel $release, TCG): this kernel runs no 32-bit programs"
