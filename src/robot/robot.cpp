@@ -286,14 +286,18 @@ bool Run(Context& c, const Args& a)
         return (i < lines.size() && lines[i].find(a[3]) != std::string::npos) ||
                Fail(c, "combo line " + a[2] + " is \"" + (i < lines.size() ? lines[i] : "") + "\"");
     }
+    // A click is posted: the list may change a moment after it.
     if (cmd == "lines") {
-        size_t n = ListLines(Control(c, a[1])).size();
-        return int(n) == Number(a[2]) || Fail(c, "list has " + std::to_string(n) + " lines");
+        HWND list = Control(c, a[1]);
+        size_t n = 0;
+        return WaitFor(kSettleMs, [&] { return int(n = ListLines(list).size()) == Number(a[2]); }) ||
+               Fail(c, "list has " + std::to_string(n) + " lines");
     }
     if (cmd == "line") {
-        auto lines = ListLines(Control(c, a[1]));
+        HWND list = Control(c, a[1]);
         size_t i = size_t(Number(a[2]));
-        return (i < lines.size() && lines[i] == a[3]) ||
+        std::vector<std::string> lines;
+        return WaitFor(kSettleMs, [&] { return (lines = ListLines(list)).size() > i && lines[i] == a[3]; }) ||
                Fail(c, "line " + a[2] + " is \"" + (i < lines.size() ? lines[i] : "") + "\"");
     }
     if (cmd == "wait-log" || cmd == "log-has") {
