@@ -83,8 +83,9 @@ TEST_F(WorkerTest, IdleRequestsCopiesPauseAndPowerOff)
     EXPECT_TRUE(e.threadAlive);
     EXPECT_TRUE(e.sourceReady);
     EXPECT_FALSE(e.selectDriveRequested);
+    // The state is posted before the source's text.
+    ASSERT_TRUE(WaitUntil([&] { return fe.poster.StatusTexts(kSlotSource).size() >= 2; }));
     auto sources = fe.poster.StatusTexts(kSlotSource);
-    ASSERT_GE(sources.size(), 2u);
     EXPECT_EQ("Source", sources.front());
     EXPECT_EQ(0u, sources.back().rfind("Source  ", 0));
     EXPECT_NE(std::string::npos, sources.back().find("  (39 MB)"));
