@@ -10,6 +10,7 @@
 
 #include "drive/aspi_layer.h"
 #include "drive/aspi_records.h"
+#include "drive/disc_evidence.h"
 
 constexpr int kMaxDrives = 8;
 constexpr uint32_t kReadBufferSize = 65536;  // 32 sectors of 2048 bytes
@@ -69,21 +70,25 @@ public:
     bool ReadVolumeLabel();
     uint32_t EstimateSize();
 
+    // Reads each sector of `evidence` again from the selected drive and
+    // compares it byte for byte; stops at the first that differs.
+    EvidenceVerdict CompareEvidence(const CDiscEvidence& evidence);
+
     // A drive that has gone away (a USB drive unplugged, a drive that locked
     // up). Detach() makes every command to the selected drive fail unsent, so
     // that nothing at its address is read until it is known to be the same
     // drive with the same disc. FindAgain() asks the transport to rescan and
     // looks for that drive by identity: INQUIRY vendor, product and revision,
-    // READ CAPACITY's last block address and block length, and the volume
-    // label (when the last ReadVolumeLabel settled it from the disc), against
-    // what this object knows of it now. Found, the entry takes
-    // the drive's address (it may be new) and it is attached again; true.
-    // Reattach() gives up the search and goes back to the old address.
+    // READ CAPACITY's last block address and block length, the volume label
+    // (when the last ReadVolumeLabel settled it from the disc and the
+    // descriptor reads now), and `evidence`, the sectors the image set holds,
+    // none of which may differ. Found, the entry takes the drive's address (it
+    // may be new) and it is attached again; true. Not found, it is detached:
+    // after a rescan the old address may name another device.
     // SelectDrive also attaches.
     void Detach() { detached_ = true; }
-    void Reattach() { detached_ = false; }
     bool Detached() const { return detached_; }
-    bool FindAgain();
+    bool FindAgain(const CDiscEvidence* evidence);
 
     int DriveCount() const { return driveCount; }
     const char* DriveName(int index) const { return driveList.entries[index].name; }
@@ -119,7 +124,8 @@ private:
     // READ CAPACITY(10) without storing what it says.
     bool ReadCapacity(uint32_t* lastLba, uint32_t* length);
     // Whether the device now at the selected entry's address is the one wanted.
-    bool IsSameDrive(const DriveEntry& wanted, uint32_t lastLba, uint32_t length, const char* label);
+    bool IsSameDrive(const DriveEntry& wanted, uint32_t lastLba, uint32_t length, const char* label,
+                     const CDiscEvidence* evidence);
 
     CAspiLayer aspi_;
     CDriveList driveList;

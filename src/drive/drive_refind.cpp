@@ -20,7 +20,8 @@ bool SameAddress(const DeviceAddress& a, const DriveEntry& e)
 
 }  // namespace
 
-bool CCdDrive::IsSameDrive(const DriveEntry& wanted, uint32_t lastLba, uint32_t length, const char* label)
+bool CCdDrive::IsSameDrive(const DriveEntry& wanted, uint32_t lastLba, uint32_t length, const char* label,
+                           const CDiscEvidence* evidence)
 {
     char name[sizeof wanted.name];
     char revision[sizeof wanted.revision];
@@ -32,17 +33,18 @@ bool CCdDrive::IsSameDrive(const DriveEntry& wanted, uint32_t lastLba, uint32_t 
     uint32_t nowLastLba = 0;
     uint32_t nowLength = 0;
     if (!ReadCapacity(&nowLastLba, &nowLength) || nowLastLba != lastLba || nowLength != length) return false;
-    // A label that was never read from the disc says nothing; one that was is
-    // compared as ReadVolumeLabel takes it (an unreadable descriptor stands
-    // for "UNNAMED_VOLUME" there too).
-    if (!labelSettled_) return true;
-    char nowLabel[kLabelSize];
-    if (DrvBlkRead(kVolumeDescriptorLba, 1)) LabelOfDescriptor(readBuffer, nowLabel);
-    else std::snprintf(nowLabel, sizeof nowLabel, "%s", kUnnamedVolume);
-    return std::strcmp(nowLabel, label) == 0;
+    // A label that was never read from the disc says nothing, and neither
+    // does a descriptor that fails to read now; one that reads is compared
+    // as ReadVolumeLabel takes it.
+    if (labelSettled_ && DrvBlkRead(kVolumeDescriptorLba, 1)) {
+        char nowLabel[kLabelSize];
+        LabelOfDescriptor(readBuffer, nowLabel);
+        if (std::strcmp(nowLabel, label) != 0) return false;
+    }
+    return evidence == nullptr || !CompareEvidence(*evidence).differs;
 }
 
-bool CCdDrive::FindAgain()
+bool CCdDrive::FindAgain(const CDiscEvidence* evidence)
 {
     if (selectedIndex < 0 || selectedIndex >= driveCount) return false;
     DriveEntry& entry = driveList.entries[selectedIndex];
@@ -55,13 +57,12 @@ bool CCdDrive::FindAgain()
     // The old address first: a drive that only stopped answering for a while is still there.
     std::stable_partition(found, found + count, [&](const DeviceAddress& a) { return SameAddress(a, wanted); });
 
-    const bool wasDetached = detached_;
     detached_ = false;  // the candidates are asked through the entry, one after the other
     for (int i = 0; i < count; ++i) {
         entry.hostAdapter = found[i].hostAdapter;
         entry.target = found[i].target;
         entry.lun = found[i].lun;
-        if (!IsSameDrive(wanted, lastLba, length, volumeLabel)) continue;
+        if (!IsSameDrive(wanted, lastLba, length, volumeLabel, evidence)) continue;
         std::snprintf(entry.addressText, sizeof entry.addressText, "[%x:%x:%x] ", unsigned(entry.hostAdapter),
                       unsigned(entry.target), unsigned(entry.lun));
         // A device that appeared anew has the manager's default time-out.
@@ -71,6 +72,7 @@ bool CCdDrive::FindAgain()
     entry.hostAdapter = wanted.hostAdapter;
     entry.target = wanted.target;
     entry.lun = wanted.lun;
-    detached_ = wasDetached;
+    // The rescan may have given the old address to another device.
+    detached_ = true;
     return false;
 }

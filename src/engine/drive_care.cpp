@@ -22,10 +22,13 @@ constexpr uint32_t kCooldownClampSeconds = 1799;  // what a value above the maxi
 constexpr uint32_t kCooldownMinSeconds = 5;
 constexpr uint32_t kCountdownStepMs = 1000;
 constexpr uint32_t kSecondsPerMinute = 60;
-// While the drive does not answer, it is looked for on the bus every 5 s
-// (20 tries of the ready wait): a USB drive plugged in again is there within
-// seconds, under a new address.
-constexpr uint32_t kLookAgainEveryTries = 20;
+// A drive that has not answered for a whole wait is detached; while it is,
+// it is looked for on the bus every 5 s (20 steps of the wait): a USB drive
+// plugged in again is there within seconds, under a new address. A drive
+// that is only slow to become ready is never looked for.
+constexpr uint32_t kLookAgainEverySteps = 20;
+constexpr uint32_t kReadyWaitLimitMs = kReadyWaitTries * kReadyWaitMs;  // one minute
+constexpr uint32_t kMsPerSecond = 1000;
 
 // The tick count compared with a deadline as a signed distance, so that the
 // counter's wrap every 49.7 days does not make the deadline look far away.
@@ -86,27 +89,41 @@ uint32_t CRecoveryEngine::DriveCare()
     return spent;
 }
 
+// Both waits are bounded by the clock, not by a number of tries: a TEST
+// UNIT READY that runs into its 15-s time-out would stretch a count of tries
+// to an hour.
 bool CRecoveryEngine::AwaitDrive()
 {
-    for (uint32_t i = 0; i < kReadyWaitTries; ++i) {
-        if (!drive.Detached() && drive.DrvReady()) return true;
-        if (!runRequested.load(std::memory_order_relaxed)) return false;
-        if ((i + 1) % kLookAgainEveryTries == 0 && drive.FindAgain()) {
-            const DriveEntry& e = drive.Entry(drive.SelectedIndex());
-            LogPrintf(0, "Drive found again: %s%s", e.addressText, e.name);
-            return true;
+    const uint32_t start = TickCount();
+    if (drive.Detached()) {
+        for (uint32_t step = 1; runRequested.load(std::memory_order_relaxed); ++step) {
+            SleepMs(kReadyWaitMs);
+            if (step % kLookAgainEverySteps == 0 && LookForDrive()) return drive.DrvReady();
+            if (TickCount() - start >= kReadyWaitLimitMs) break;
         }
+        return false;
+    }
+    for (;;) {
+        if (drive.DrvReady()) return true;
+        if (!runRequested.load(std::memory_order_relaxed)) return false;
         SleepMs(kReadyWaitMs);
+        if (TickCount() - start >= kReadyWaitLimitMs) break;
     }
-    if (!drive.Detached() && runRequested.load(std::memory_order_relaxed)) {
-        // Nothing at its address is read again until it is known to be the
-        // same drive with the same disc.
-        drive.Detach();
-        const DriveEntry& e = drive.Entry(drive.SelectedIndex());
-        LogPrintf(0, "Drive gone: %s%s (no answer for %lu s; looking for it)", e.addressText, e.name,
-                  (unsigned long)(kReadyWaitTries * kReadyWaitMs / 1000));
-    }
+    // Nothing at its address is read again until it is known to be the same
+    // drive with the same disc.
+    drive.Detach();
+    const DriveEntry& e = drive.Entry(drive.SelectedIndex());
+    LogPrintf(0, "Drive gone: %s%s (no answer for %lu s; looking for it)", e.addressText, e.name,
+              (unsigned long)((TickCount() - start) / kMsPerSecond));
     return false;
+}
+
+bool CRecoveryEngine::LookForDrive()
+{
+    if (!drive.FindAgain(&evidence)) return false;
+    const DriveEntry& e = drive.Entry(drive.SelectedIndex());
+    LogPrintf(0, "Drive found again: %s%s", e.addressText, e.name);
+    return true;
 }
 
 void CRecoveryEngine::EndDriveSearch()
@@ -114,7 +131,6 @@ void CRecoveryEngine::EndDriveSearch()
     if (!drive.Detached()) return;
     const DriveEntry& e = drive.Entry(drive.SelectedIndex());
     LogPrintf(0, "Drive did not come back: %s%s", e.addressText, e.name);
-    drive.Reattach();
 }
 
 void CRecoveryEngine::CoolDown(uint32_t seconds)

@@ -101,6 +101,9 @@ bool AppendRecords(CRecoveryEngine& e, uint32_t lba, uint32_t count, const uint8
 bool CRecoveryEngine::WriteSectors(uint32_t lba, uint32_t count, const uint8_t* data)
 {
     if (!RunFitsBuffer(count, copySectorSize)) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (evidence.Wants(lba + i)) evidence.Offer(lba + i, data + uint64_t(i) * copySectorSize);
+    }
     if (exportMode) return AppendRecords(*this, lba, count, data);
     const int64_t offset = int64_t(uint64_t(lba) * copySectorSize);
     if (imageFile.Seek(offset) == -1) return false;

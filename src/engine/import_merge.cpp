@@ -81,12 +81,54 @@ private:
     const FlagHeader& header_;
 };
 
+// Whether the flag file marks `lba` read, by reading its byte alone (a
+// window the file does not hold is missing, and is not filled in).
+bool HeldInImage(CRecoveryEngine& e, uint32_t lba)
+{
+    const int64_t at = int64_t(kFlagHeaderSize + lba / 8);
+    uint8_t byte = 0xFF;
+    if (e.flagFile.Seek(at) != at || e.flagFile.Read(&byte, 1) != 1) return false;
+    return ((byte >> (lba % 8)) & 1) == 0;
+}
+
+// Whether the image holds `lba` with other bytes than `data`: then the record
+// was read from another disc.
+bool DiffersFromImage(CRecoveryEngine& e, uint32_t lba, const uint8_t* data)
+{
+    if (!HeldInImage(e, lba)) return false;
+    uint8_t held[kMaxCopySectorSize];
+    const uint32_t size = e.header.sectorSize;
+    const int64_t at = int64_t(uint64_t(lba) * size);
+    if (e.imageFile.Seek(at) != at || e.imageFile.Read(held, size) != int(size)) return false;
+    return std::memcmp(held, data, size) != 0;
+}
+
+// Before anything is stored: every record of the file's sound run of records
+// (from its start to the first damage) whose sector the image already holds
+// is compared with the image. Records of sectors the image lacks cannot be
+// told from another disc's. False, with `lba`, at the first that differs.
+bool RecordsMatchImage(CRecoveryEngine& e, uint32_t* lba)
+{
+    CRecordReader reader(e.importFile, e.header);
+    uint8_t data[kMaxCopySectorSize];
+    ImportRecord record;
+    for (uint64_t pos = 0; reader.HeadAt(pos, &record) == Head::Good; pos += kImportHeadSize + e.header.sectorSize) {
+        if (!reader.DataAt(pos + kImportHeadSize, data)) break;
+        if (record.lba < e.header.sectorCount && DiffersFromImage(e, record.lba, data)) {
+            *lba = record.lba;
+            return false;
+        }
+    }
+    return true;
+}
+
 struct MergeTally {
     uint32_t imported = 0;
     uint32_t beyondCount = 0;  // records for LBAs the flag file does not have
     uint64_t passedOver = 0;   // bytes of damaged records
     bool reachedEnd = false;
     bool writeFailed = false;
+    bool foreign = false;      // a record differed from a sector the image holds
 };
 
 void LogPassedOver(uint64_t bytes, uint64_t at, MergeTally* tally)
@@ -159,6 +201,12 @@ void MergeRecords(CRecoveryEngine& e, MergeTally* tally)
         }
         if (record.lba >= e.header.sectorCount) {
             ++tally->beyondCount;
+        } else if (DiffersFromImage(e, record.lba, data)) {
+            // Never overwritten: the image's sector is this disc's own.
+            LogPrintf(0, "Cannot Import! - Another disc: sector %lu differs from the image set's",
+                      (unsigned long)record.lba);
+            tally->foreign = true;
+            return;
         } else if (!StoreRecord(e, record.lba, data, tally)) {
             tally->writeFailed = true;
             return;
@@ -328,8 +376,14 @@ void CRecoveryEngine::MergeImportFile(const char* importPath)
     if (!(image && flags && import)) {
         LogPrintf(0, "Cannot Import! - Cannot open the image set");
     } else if (LoadMergeHeader(*this)) {
-        headerRead = true;
-        MergeRecords(*this, &tally);
+        uint32_t differing = 0;
+        if (RecordsMatchImage(*this, &differing)) {
+            headerRead = true;
+            MergeRecords(*this, &tally);
+        } else {
+            LogPrintf(0, "Cannot Import! - Another disc: sector %lu differs from the image set's",
+                      (unsigned long)differing);
+        }
     }
     if (tally.beyondCount)
         LogPrintf(0, "%lu Records beyond the last Sector skipped", (unsigned long)tally.beyondCount);
@@ -348,5 +402,5 @@ void CRecoveryEngine::MergeImportFile(const char* importPath)
     if (import) importFile.Close();
 
     lastImportCount = tally.imported;
-    lastImportComplete = tally.reachedEnd && !tally.writeFailed && tally.passedOver == 0 && tally.beyondCount == 0;
+    lastImportComplete = tally.reachedEnd && !tally.writeFailed && !tally.foreign && tally.passedOver == 0 && tally.beyondCount == 0;
 }

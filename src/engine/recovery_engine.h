@@ -156,15 +156,28 @@ public:
     // Drive care.
     uint32_t DriveCare();
     void CoolDown(uint32_t seconds);
-    // Waits up to a minute for the drive to answer ready, looking for it on
-    // the bus again while it does not (a drive unplugged and plugged in again,
-    // see CCdDrive::FindAgain). True when it answered; after a whole minute
-    // without an answer it is detached until found again. Any part of a copy
-    // that waits for the drive calls this.
+    // Waits up to a minute for the drive to answer ready; true when it did.
+    // A drive that did not answer for the whole minute is detached; while it
+    // is, the wait looks for it on the bus every 5 s instead (a drive
+    // unplugged and plugged in again, see CCdDrive::FindAgain). Any part of a
+    // copy that waits for the drive calls this.
     bool AwaitDrive();
-    // At the end of a copy: a drive still detached is reported and addressed
-    // where it was again, for the idle polling.
+    // At the end of a copy: a drive still detached is reported; it stays
+    // detached, so that no stop or eject goes to an address not proven.
     void EndDriveSearch();
+    // Looks for a detached drive on the bus (CCdDrive::FindAgain with the
+    // image set's evidence) and says so when it is found.
+    bool LookForDrive();
+
+    // Identity of the disc in the drive with the image set: the sector count
+    // (CheckHeader) and the evidence, sectors the set holds read again from
+    // the drive. Gathers the evidence from the open image and flag file (in
+    // export mode, from records of the import file), compares, and false
+    // after a line at level 0 when a sector differs.
+    bool DiscBelongsToImageSet();
+    void GatherEvidence();
+    // Sectors this copy and its set hold, kept as they are stored.
+    CDiscEvidence evidence;
 
     // Progress.
     void ReportProgress();

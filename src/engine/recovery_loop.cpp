@@ -65,7 +65,7 @@ private:
     void Request();
     uint32_t RequestLength(bool* missing);
     void ReadSectors(uint32_t length);
-    void SkipAfterFailure();
+    void SkipAfterFailure(bool readError);
     void Tick();
     void CheckTickSpace();
     void SyncFiles();
@@ -87,6 +87,7 @@ private:
     uint32_t readInPass = 0;
     uint32_t errorsInPass = 0;
     bool singleSectorMode = false;
+    bool unsentLogged = false;  // the current detached stretch was reported
     uint32_t sectorsPerCell = 1;
     uint32_t cellsInUse = kMapCellsMax;
     char fileLine[kFileLineSize] = "";
@@ -114,6 +115,9 @@ void CCopyRun::Start()
     e.nextCooldownTick = now + kCooldownSpacingMs;
     e.SeedRandom(TickCount());
 
+    // A drive left detached by the last copy is addressed again only once
+    // found by its identity with that copy's disc.
+    if (e.drive.Detached()) e.LookForDrive();
     e.drive.DrvStart();
     e.drive.DrvReady();
     bool ready = e.drive.DrvReady();  // the first answer after a start may be stale
@@ -194,6 +198,12 @@ void CCopyRun::Open()
         return;
     }
     TakeHeader();
+    // Nothing is written before the disc is known not to be another: a
+    // refused set stays on disk exactly as it was.
+    if (outcome == OUTCOME_OK && !e.DiscBelongsToImageSet()) {
+        e.headerChecked = false;
+        SetOutcome(OUTCOME_CHECK_HEADER, "CheckHeader *.flg");
+    }
 }
 
 // The copy's geometry comes from the accepted header.
@@ -326,8 +336,12 @@ uint32_t CCopyRun::RequestLength(bool* missing)
 void CCopyRun::ReadSectors(uint32_t length)
 {
     uint32_t position = e.position.load(std::memory_order_relaxed);
+    const bool unsent = e.drive.Detached();
     if (!e.drive.DrvBlkRead(position, length)) {
-        SkipAfterFailure();
+        // A request held back from a detached drive says nothing of the disc.
+        if (unsent && !unsentLogged) LogPrintf(1, "Requests wait until the drive is found again");
+        unsentLogged = unsent;
+        SkipAfterFailure(!unsent);
         return;
     }
     // Flags are cleared only after the data is in the file.
@@ -341,9 +355,9 @@ void CCopyRun::ReadSectors(uint32_t length)
     e.tickLastGood = e.tickNow;
 }
 
-void CCopyRun::SkipAfterFailure()
+void CCopyRun::SkipAfterFailure(bool readError)
 {
-    ++e.header.readErrors;
+    if (readError) ++e.header.readErrors;
     ++errorsInPass;
     MarkCell(kCellError);
     e.tickLastGood += e.DriveCare();

@@ -104,8 +104,16 @@ uint32_t CRecoveryEngine::SizeBySource(int choice, char* detail, void* owner)
     switch (choice) {
     case kDriveReported:
         return drive.reportedLastLba.load(std::memory_order_relaxed);
-    case kExistingFlagfile:
-        return FlagFileSize(*this, detail, owner);
+    case kExistingFlagfile: {
+        // The flag file object is the copy's and the merge's too: taken as they take it.
+        if (runRequested.load() || !TakeImageSet(kSetMerge)) {
+            LogPrintf(0, "Cannot read a flag file - A copy is running; pause it first");
+            return 0;
+        }
+        uint32_t sectors = FlagFileSize(*this, detail, owner);
+        ReleaseImageSet();
+        return sectors;
+    }
     case kEstimated:
         // The worker runs the estimate on its own thread and clears the flag.
         probeSizeRequested.store(true, std::memory_order_relaxed);
