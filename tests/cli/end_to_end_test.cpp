@@ -245,6 +245,79 @@ TEST_F(EndToEnd, ImportRoundTripFromASecondMachine)
     EXPECT_TRUE(Has(noFlag.err, "Cannot Import! - Missing *.FLG file:")) << noFlag.err;
 }
 
+std::vector<char> Bytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A disc of `sectors` sectors whose every byte depends on `seed`, as an image the simulator serves.
+std::string DiscImage(const CTempDir& dir, const std::string& name, uint32_t sectors, unsigned seed)
+{
+    std::string path = dir.File(name);
+    std::ofstream out(path, std::ios::binary);
+    for (uint64_t i = 0; i < uint64_t(sectors) * 2048; ++i) out.put(char((i * 31 + seed * 7 + i / 2048) % 253));
+    return path;
+}
+
+// Given an image set of one disc and another disc of the same size in the
+// drive, a copy into that set is refused with 9 before anything is written;
+// the right disc then resumes it to the end.
+TEST_F(EndToEnd, AnotherDiscOfTheSameSizeIsRefused)
+{
+    std::string holiday = WriteProfile(dir, "holiday.sim", "sectors 3000\nlabel HOLIDAY\nbad 100-163\nerror_ms 10\n");
+    std::string other = WriteProfile(dir, "other.sim", "sectors 3000\nlabel OTHER_DISC\n");
+    std::string healed = WriteProfile(dir, "healed.sim", "sectors 3000\nlabel HOLIDAY\n");
+    ASSERT_EQ(7, Gleanor({"copy", "--sim", holiday, "--sim-clock", "virtual", "--dest", dir.Path(), "--give-up",
+                          "1m"}).status);
+    std::vector<char> iso = Bytes(dir.File("HOLIDAY.iso")), flg = Bytes(dir.File("HOLIDAY.flg"));
+
+    ChildRun wrong = Gleanor({"copy", "--sim", other, "--sim-clock", "virtual", "--dest", dir.Path(), "--image",
+                              "HOLIDAY.iso"});
+    EXPECT_EQ(9, wrong.status) << wrong.err;
+    EXPECT_TRUE(Has(wrong.err, "Another disc: sector 16 differs from the image set's\nExit 0x9: CheckHeader *.flg\n"))
+        << wrong.err;
+    EXPECT_TRUE(iso == Bytes(dir.File("HOLIDAY.iso")));
+    EXPECT_TRUE(flg == Bytes(dir.File("HOLIDAY.flg")));
+
+    ChildRun right = Gleanor({"copy", "--sim", healed, "--sim-clock", "virtual", "--dest", dir.Path(), "--image",
+                              "HOLIDAY.iso"});
+    EXPECT_EQ(0, right.status) << right.err;
+    RescueCheck check = CheckAgainstProfile(dir.File("HOLIDAY"), healed);
+    EXPECT_EQ(2999u, check.marked);
+    EXPECT_EQ(0u, check.wrong);
+}
+
+// Given a flag file carried to a second machine early, while the first went
+// on reading, and another disc of the same size exported there: the merge at
+// home finds its records differing from sectors the image holds by now and
+// takes none of them.
+TEST_F(EndToEnd, MergeRefusesRecordsThatDifferFromTheImage)
+{
+    std::string homeDisc = DiscImage(dir, "home.bin", 3000, 1);
+    std::string otherDisc = DiscImage(dir, "other.bin", 3000, 2);
+    std::string early = WriteProfile(dir, "early.sim", "image home.bin\nlabel TWOPC\nbad 100-2999\nerror_ms 10\n");
+    std::string home = WriteProfile(dir, "home.sim", "image home.bin\nlabel TWOPC\nbad 2500-2999\nerror_ms 10\n");
+    std::string away = WriteProfile(dir, "away.sim", "image other.bin\nlabel TWOPC\n");
+    std::filesystem::create_directory(dir.File("A"));
+    std::filesystem::create_directory(dir.File("B"));
+    std::string destA = dir.File("A/"), destB = dir.File("B/");
+    ASSERT_EQ(7, Gleanor({"copy", "--sim", early, "--sim-clock", "virtual", "--dest", destA, "--give-up", "1m",
+                          "--image", "TWOPC"}).status);
+    std::filesystem::copy_file(destA + "TWOPC.flg", destB + "TWOPC.flg");
+    ASSERT_EQ(7, Gleanor({"copy", "--sim", home, "--sim-clock", "virtual", "--dest", destA, "--give-up", "1m",
+                          "--image", "TWOPC"}).status);
+    ChildRun export_ = Gleanor({"copy", "--sim", away, "--sim-clock", "virtual", "--dest", destB, "--image", "TWOPC"});
+    ASSERT_EQ(0, export_.status) << export_.err;
+    std::vector<char> iso = Bytes(destA + "TWOPC.iso"), flg = Bytes(destA + "TWOPC.flg");
+
+    ChildRun merge = Gleanor({"import", destB + "TWOPC.imp", "--dest", destA});
+    EXPECT_EQ(1, merge.status) << merge.err;
+    EXPECT_TRUE(Has(merge.err, "Cannot Import! - Another disc: sector 100 differs from the image set's\n")) << merge.err;
+    EXPECT_TRUE(iso == Bytes(destA + "TWOPC.iso"));
+    EXPECT_TRUE(flg == Bytes(destA + "TWOPC.flg"));
+}
+
 TEST_F(EndToEnd, DemoRescuesAndChecksTheScratchedDisc)
 {
     if (!std::filesystem::exists(SourceDir() + "/examples/scratched.sim"))

@@ -214,9 +214,10 @@ TEST_F(DriveCareTest, TrayCycleNeedsTheSettingAndAMovableTray)
     EXPECT_EQ((std::vector<std::string>{"START", "TUR"}), Commands());
 }
 
-// Given a drive that never answers ready, the wait lasts one minute, looks
-// for the drive on the bus every 5 s, and all of it is failure time (0 comes
-// back); the drive is then detached. A Pause cuts the wait short.
+// Given a drive that never answers ready, the wait lasts one minute by the
+// clock and all of it is failure time (0 comes back); the drive is then
+// detached, and the next wait looks for it on the bus every 5 s, sending
+// nothing to its old address. A Pause cuts the wait short.
 TEST_F(DriveCareTest, ReadyWaitLastsAtMostOneMinuteAndStopsOnPause)
 {
     rig.fake.ready = false;
@@ -226,9 +227,22 @@ TEST_F(DriveCareTest, ReadyWaitLastsAtMostOneMinuteAndStopsOnPause)
     uint32_t start = TickCount();
     EXPECT_EQ(0u, e.DriveCare());
     EXPECT_EQ(60000u, TickCount() - start);
-    EXPECT_EQ(240 + 12 * 2, Count("TUR"));  // and two in each of the 12 looks
+    EXPECT_EQ(240, Count("TUR"));
+    EXPECT_EQ(0, rig.fake.rescans);
     EXPECT_TRUE(e.drive.Detached());
-    e.drive.Reattach();
+    EXPECT_NE(std::string::npos, LineWith("Drive gone: [0:0:0] ").find(" (no answer for 60 s; looking for it)"));
+
+    rig.fake.ClearCommands();
+    e.careCountdown = 0;
+    SeedFor(12, 15);
+    start = TickCount();
+    EXPECT_EQ(0u, e.DriveCare());
+    EXPECT_EQ(60000u, TickCount() - start);
+    EXPECT_EQ(12, rig.fake.rescans);
+    // Only the identity test reaches the device: an INQUIRY and its ready tests per look.
+    EXPECT_EQ(12, Count("INQUIRY"));
+    EXPECT_EQ(0, Count("START"));
+    ASSERT_TRUE(e.drive.SelectDrive(0));
 
     rig.fake.ClearCommands();
     e.runRequested = false;
@@ -236,6 +250,21 @@ TEST_F(DriveCareTest, ReadyWaitLastsAtMostOneMinuteAndStopsOnPause)
     SeedFor(12, 15);
     EXPECT_EQ(0u, e.DriveCare());
     EXPECT_EQ((std::vector<std::string>{"START", "TUR"}), Commands());
+}
+
+// Given a drive that is only slow: ready after 20 TEST UNIT READYs (5 s), it
+// gets the plain wait: no rescan, no line, and the drive stays attached.
+TEST_F(DriveCareTest, SlowDriveIsWaitedForWithoutASearch)
+{
+    rig.fake.busyTurs = 20;
+    settings.cycleTray = 0;
+    e.nextCooldownTick = TickCount() + kCooldownSpacingMs;
+    SeedFor(12, 15);
+    EXPECT_GT(e.DriveCare(), 0u);
+    EXPECT_EQ(21, Count("TUR"));
+    EXPECT_EQ(0, rig.fake.rescans);
+    EXPECT_FALSE(e.drive.Detached());
+    EXPECT_FALSE(LoggedPrefix("Drive "));
 }
 
 // The first cooldown may come only once 30 minutes of the copy have passed,

@@ -57,6 +57,7 @@ uint32_t CFakeAspi::SendASPI32Command(void* request)
         break;
     }
     default:
+        if (header->SRB_Cmd == aspi::SC_RESCAN_SCSI_BUS) ++rescans;
         header->SRB_Status = aspi::SS_COMP;
         break;
     }
@@ -70,6 +71,10 @@ uint8_t CFakeAspi::Execute(aspi::SRB_ExecSCSICmd& srb)
     switch (cdb[0]) {
     case kTestUnitReady:
         Log("TUR");
+        if (busyTurs > 0) {
+            --busyTurs;
+            return aspi::SS_ERR;
+        }
         return discReady ? aspi::SS_COMP : aspi::SS_ERR;
     case kInquiry:
         Log("INQUIRY");

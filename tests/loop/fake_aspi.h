@@ -31,6 +31,8 @@ public:
 
     std::function<bool(uint32_t lba)> readable = [](uint32_t) { return true; };
     std::atomic<bool> ready{true};
+    std::atomic<int> busyTurs{0};  // TEST UNIT READYs answered "not ready" before `ready` counts
+    std::atomic<int> rescans{0};   // SC_RESCAN_SCSI_BUS requests so far
     std::atomic<bool> canMoveTray{true};
     std::atomic<bool> trayOpen{false};
     std::atomic<uint32_t> lastLba{999};  // READ CAPACITY's answer

@@ -158,18 +158,23 @@ TEST_F(WorkerTest, IdleRequestsCopiesPauseAndPowerOff)
     auto flags = ReadAll(dir.File("Disc.flg"));
     EXPECT_EQ(kDiscSectors, CountRead(flags, kDiscSectors));
     EXPECT_EQ(kDiscSectors, HeaderOf(flags).sectorsRead);
-    // Across both copies every sector was read exactly once (the idle
-    // worker reads sector 16 for the volume label as well).
+    // Across both copies every sector was read exactly once, but for the
+    // resume's identity test (sector 16 and one held sector in each eighth of
+    // the disc) and the idle worker's label read of sector 16.
     std::vector<int> reads(kDiscSectors + 1, 0);
     for (const auto& c : rig.fake.Commands()) {
         unsigned lba = 0, count = 0;
         if (std::sscanf(c.c_str(), "READ %u %u", &lba, &count) != 2) continue;
         for (unsigned i = 0; i < count && lba + i <= kDiscSectors; ++i) ++reads[lba + i];
     }
+    int readAgain = 0;
     for (uint32_t lba = 0; lba < kDiscSectors; ++lba) {
         if (lba == 16) continue;
-        ASSERT_EQ(1, reads[lba]) << lba;
+        ASSERT_GE(reads[lba], 1) << lba;
+        ASSERT_LE(reads[lba], 2) << lba;
+        readAgain += reads[lba] - 1;
     }
+    EXPECT_LE(readAgain, 8);
 }
 
 // Given the idle worker querying the free space of the destination, when this
