@@ -44,9 +44,12 @@ int CDiscEvidence::Count() const
 EvidenceVerdict CCdDrive::CompareEvidence(const CDiscEvidence& evidence)
 {
     EvidenceVerdict verdict;
+    // A one-sector read fills one block of the drive; what a larger image
+    // sector holds beyond it did not come from the disc.
+    const uint32_t bytes = evidence.SectorSize() < blockLength ? evidence.SectorSize() : blockLength;
     for (int slot = 0; slot < CDiscEvidence::kSlots && !verdict.differs; ++slot) {
         if (!evidence.Held(slot) || !DrvBlkRead(evidence.Lba(slot), 1)) continue;
-        if (std::memcmp(readBuffer, evidence.Data(slot), evidence.SectorSize()) == 0) {
+        if (std::memcmp(readBuffer, evidence.Data(slot), bytes) == 0) {
             ++verdict.compared;
         } else {
             verdict.differs = true;

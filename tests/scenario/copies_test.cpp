@@ -201,11 +201,19 @@ TEST_F(CopyScenario, PauseAndResumeReadsNothingTwice)
         ASSERT_TRUE(r.ok);
         for (unsigned long i = 0; i < r.count; ++i) ++reads[r.lba + i];
     }
-    for (uint32_t lba = 0; lba < 20000; ++lba) ASSERT_EQ(1, reads[lba]) << lba;
+    // Once each, but for the few held sectors the resume reads again to
+    // prove the disc (at most nine).
+    unsigned long again = 0;
+    for (uint32_t lba = 0; lba < 20000; ++lba) {
+        ASSERT_GE(reads[lba], 1) << lba;
+        ASSERT_LE(reads[lba], 2) << lba;
+        again += static_cast<unsigned long>(reads[lba] - 1);
+    }
+    EXPECT_LE(again, 9u);
     std::vector<std::pair<uint32_t, std::string>> second(poster.timedLog.begin() + long(mark), poster.timedLog.end());
     unsigned long secondRead = 0;
     for (const auto& r : DriveReads(second)) secondRead += r.count;
-    EXPECT_EQ(missingAfterPause, secondRead);
+    EXPECT_EQ(missingAfterPause + again, secondRead);
     FlagHeader last;
     last.Decode(Flags().data());
     EXPECT_GE(last.elapsedSeconds, first.elapsedSeconds);

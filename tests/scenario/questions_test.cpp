@@ -1,5 +1,6 @@
 // The target table, every question of the flag file header and of the copy's
 // set-up answered both ways, and damaged input.
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -180,6 +181,12 @@ TEST_F(QuestionScenario, KeptSectorSizeOfTheFlagFileAnsweredBothWays)
     h.checksum = 0;
     h.checksum = 0 - h.Sum();
     WriteHeader(h);
+    // The image as a copy of such sectors stores them: each one-block read at a 2336-byte stride.
+    const auto image = ReadFileBytes(Path("iso"));
+    std::vector<uint8_t> wide(image.size() / 2048 * 2336, 0);
+    for (size_t lba = 0; lba < image.size() / 2048; ++lba)
+        std::copy_n(image.begin() + long(lba * 2048), 2048, wide.begin() + long(lba * 2336));
+    WriteFileBytes(Path("iso"), wide);
     const auto before = Flags();
 
     fe.prompt.Answer("Unexpected Sectorsize!", kIdCancel);

@@ -214,7 +214,13 @@ TEST_F(SweepScenario, PauseInEachPhaseThenResume)
         std::map<unsigned long, int> good;
         for (const Read& r : Reads(poster.timedLog, mark))
             for (unsigned long i = 0; r.ok && i < r.count; ++i) ++good[r.lba + i];
-        for (const auto& [lba, times] : good) ASSERT_EQ(1, times) << lba;
+        // Once each, but for the held sectors the resume reads again to prove the disc.
+        int again = 0;
+        for (const auto& [lba, times] : good) {
+            ASSERT_LE(times, 2) << lba;
+            again += times - 1;
+        }
+        EXPECT_LE(again, 9);
         EXPECT_EQ(4000u - 101u, good.size());
         bool resumedSweep = false;
         for (size_t i = resume; i < poster.timedLog.size(); ++i)
