@@ -136,7 +136,9 @@ TEST_F(DriveFaults, DriveThatComesBackAtAnotherAddressIsFoundAgainAndTheCopyComp
     ASSERT_TRUE(engine.drive.SelectDrive(1));
     ASSERT_TRUE(engine.drive.ReadVolumeLabel());  // as the idle worker does before a Start
     sim.SetTraceFile(dir.File("trace.txt"));
-    settings.giveUpLevel = 4;
+    // It is looked for once silent at its old address for a whole minute:
+    // more than "Try 1 Minute" leaves.
+    settings.giveUpLevel = 3;
     int outcome = Copy();
     settings.giveUpLevel = 0;
     sim.SetTraceFile("");

@@ -3,6 +3,7 @@
 // replies prepared by the test. It records every request.
 #pragma once
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -83,10 +84,13 @@ public:
     }
     bool Execute(int fd, sgio::Transfer* t) override
     {
-        requests.push_back({fds.count(fd) ? fds[fd] : "?", t->direction,
-                            std::vector<uint8_t>(t->cdb, t->cdb + t->cdbLength), t->dataLength,
+        const std::string path = fds.count(fd) ? fds[fd] : "?";
+        requests.push_back({path, t->direction, std::vector<uint8_t>(t->cdb, t->cdb + t->cdbLength), t->dataLength,
                             t->timeoutMs});
+        if (requests.size() > vanishAfter && !vanishPath.empty()) Unplug(vanishPath);
+        if (nodes.count(path) && !nodes[path].opens) return false;  // the device is gone
         FakeReply r = byOpcode.count(t->cdb[0]) ? byOpcode[t->cdb[0]] : FakeReply{};
+        if (byPath.count(path) && byPath[path].count(t->cdb[0])) r = byPath[path][t->cdb[0]];
         if (!replies.empty()) {
             r = replies.front();
             replies.pop_front();
@@ -119,12 +123,22 @@ public:
         return true;
     }
 
+    // The node leaves /dev and its open handles fail, as an unplugged device's do.
+    void Unplug(const std::string& path)
+    {
+        nodes[path].opens = false;
+        dev.erase(std::remove(dev.begin(), dev.end(), path.substr(5)), dev.end());
+    }
+
+    std::string vanishPath;             // unplugged once more than vanishAfter requests were made
+    size_t vanishAfter = SIZE_MAX;
     std::vector<std::string> dev;
     std::map<std::string, FakeNode> nodes;
     std::map<std::string, std::string> links;
     std::map<std::string, std::string> texts;
     std::deque<FakeReply> replies;         // answered first, in order
     std::map<uint8_t, FakeReply> byOpcode;  // then by the CDB's operation code
+    std::map<std::string, std::map<uint8_t, FakeReply>> byPath;  // before byOpcode, for one node
     std::vector<SeenRequest> requests;
     std::vector<std::string> opened;
     std::map<int, std::string> fds;

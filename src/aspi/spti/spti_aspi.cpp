@@ -71,6 +71,9 @@ uint32_t CSptiAspi::SendASPI32Command(void* srb)
     case aspi::SC_GET_DEV_TYPE:
         status = GetDeviceType(*static_cast<aspi::SRB_GDEVBlock*>(srb));
         break;
+    case aspi::SC_RESCAN_SCSI_BUS:
+        status = RescanLocked();
+        break;
     case aspi::SC_GETSET_TIMEOUTS:
         status = aspi_manager::GetSetTimeouts(*static_cast<aspi::SRB_GetSetTimeouts*>(srb), devices_,
                                               kDefaultTimeoutHalfSeconds);

@@ -14,6 +14,14 @@
 // 0..7, gets an adapter of its own after those, at target 0, LUN 0. Two
 // letters of one address are one device.
 //
+// Rescan. SC_RESCAN_SCSI_BUS closes the handles of devices that have gone
+// (their letter is no CD-ROM drive now, or the handle no longer answers) and
+// opens the CD-ROM letters not held yet. Devices that stayed keep their ASPI
+// addresses; a new one joins the adapter of its port and path pair when one
+// is numbered, else the lowest adapter number not in use. A drive that comes
+// back, under its letter or another, is a new device: the program tells it
+// by its identity, never by its address.
+//
 // Completion. Commands execute synchronously: SendASPI32Command returns the
 // final status and, when SRB_EVENT_NOTIFY is set, also signals the event in
 // SRB_PostProc after SRB_Status is final.
@@ -75,6 +83,10 @@ private:
     void ScanLocked();
     bool OpenLetter(char letter, SptiDevice* device);
     void NumberAdapters(std::vector<SptiDevice>* found);
+    uint8_t RescanLocked();
+    bool StillThere(const SptiDevice& device);
+    // Adapter numbers for devices opened by a rescan, beside those that stayed.
+    void NumberNewcomers(std::vector<SptiDevice>* fresh);
     SptiDevice* FindLocked(uint8_t adapter, uint8_t target, uint8_t lun);
     void Trace(const std::string& line);
 
