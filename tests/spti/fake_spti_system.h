@@ -67,14 +67,16 @@ public:
             return nullptr;
         }
         handles.push_back(path);
+        dead.push_back(false);
         return reinterpret_cast<spti::Handle>(handles.size());
     }
     bool Control(spti::Handle handle, uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* returned, uint32_t* error) override
     {
         const std::string path = PathOf(handle);
-        const FakeLetter& l = letters.at(path.at(4));
         *returned = 0;
+        if (dead.at(reinterpret_cast<size_t>(handle) - 1)) return Fail(kErrorDeviceNotConnected, error);
+        const FakeLetter& l = letters.at(path.at(4));
         if (code == spti::kIoctlScsiGetAddress) {
             if (!l.addressed || outSize < sizeof l.address) return Fail(1, error);
             std::memcpy(out, &l.address, sizeof l.address);
@@ -109,11 +111,22 @@ public:
     void DebugLine(const std::string& line) override { debugLines.push_back(line); }
     std::string Environment(const char* name) override { return environment[name]; }
 
+    // The letter goes, and every handle opened on it fails from now on, as
+    // the handles of a removed device do (ERROR_DEVICE_NOT_CONNECTED).
+    void Unplug(char letter)
+    {
+        letters.erase(letter);
+        for (size_t i = 0; i < handles.size(); ++i)
+            if (handles[i].at(4) == letter) dead[i] = true;
+    }
+    static constexpr uint32_t kErrorDeviceNotConnected = 1167;
+
     std::map<char, FakeLetter> letters;
     std::deque<FakeReply> replies;
     std::map<std::string, std::string> environment;
     std::vector<SeenOpen> opens;
     std::vector<std::string> handles;  // handle k+1 is handles[k]
+    std::vector<bool> dead;            // handle k+1's device was removed
     std::vector<SeenRequest> seen;
     std::vector<std::string> closed;
     std::vector<std::string> debugLines;

@@ -272,3 +272,57 @@ TEST_F(SptiTest, RepliesBecomeAspiStatuses)
 }
 
 }  // namespace
+
+// Given the selected drive's letter removed (its handle dead), then the
+// drive back under another letter: the rescan closes the dead handle and
+// keeps the drive that stayed at its address; the drive that came back is
+// found again by its identity, and with another disc of the same size in
+// it, it is refused.
+TEST_F(SptiTest, RescanDropsADeadHandleAndFindsTheDriveBackByItsIdentity)
+{
+    os.Add('E', 3, 0, 0, 0);
+    CInProcessAspiLibrary library(&Manager());
+    CCdDrive drive;
+    drive.Aspi().SetLibrary(&library);
+    FakeReply inquiry;
+    inquiry.data.assign(36, ' ');
+    inquiry.data[0] = 5;
+    std::memcpy(inquiry.data.data() + 8, "QEMU    QEMU CD-ROM", 19);
+    FakeReply none;
+    FakeReply capacity;
+    capacity.data = {0, 0, 0x0B, 0xB7, 0, 0, 8, 0};
+    os.replies = {inquiry, none};  // D: the drive; E: another that answers no name
+    ASSERT_TRUE(drive.InitAspi());
+    ASSERT_EQ(2, drive.DriveCount());
+    os.replies = {none, none, capacity};
+    ASSERT_TRUE(drive.SelectDrive(0));
+    CDiscEvidence evidence;
+    evidence.Reset(0xBB8, 2048);
+    std::vector<uint8_t> held(2048, 0x5A);
+    evidence.Offer(100, held.data());
+
+    os.Unplug('D');
+    drive.Detach();
+    os.replies.clear();
+    EXPECT_FALSE(drive.FindAgain(&evidence));
+    EXPECT_TRUE(drive.Detached());
+    EXPECT_EQ(std::vector<std::string>{"\\\\.\\D:"}, os.closed);
+    EXPECT_EQ(5, DeviceType(Manager(), 1, 0, 0));  // E: stayed at its address
+    EXPECT_EQ(0xFF, DeviceType(Manager(), 0, 0, 0));
+
+    os.Add('F', 2, 0, 0, 0);  // back under another letter
+    FakeReply other;
+    other.data.assign(2048, 0x33);
+    os.replies = {inquiry, none, none, capacity, other};
+    EXPECT_FALSE(drive.FindAgain(&evidence));  // another disc of the same size
+    EXPECT_TRUE(drive.Detached());
+
+    FakeReply same;
+    same.data = held;
+    os.replies = {inquiry, none, none, capacity, same};
+    ASSERT_TRUE(drive.FindAgain(&evidence));
+    EXPECT_FALSE(drive.Detached());
+    EXPECT_STREQ("[0:0:0] ", drive.Entry(0).addressText);
+    EXPECT_EQ("\\\\.\\F:", os.seen.back().path);
+    EXPECT_EQ(0x28, os.seen.back().record.Cdb[0]);
+}
