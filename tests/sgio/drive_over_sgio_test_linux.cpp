@@ -3,6 +3,7 @@
 // 16 sectors asks of the device and makes of its answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/core/settings.h"
@@ -145,6 +146,14 @@ TEST(DriveOverSgioRemap, AnotherDriveAtTheOldAddressIsNeverTaken)
         EXPECT_LT(TickCount() - start, 2 * GiveUpMilliseconds(3));
         EXPECT_TRUE(fe.poster.Logged("Drive did not come back: [0:0:0] ACME    DVD-RW DRIVE    "));
         EXPECT_TRUE(engine.drive.Detached());
+        // Read errors are the reads that reached the source and failed, not
+        // the requests held back once it was detached (said once instead).
+        uint32_t failedReads = 0;
+        for (size_t i = os.vanishAfter; i < os.requests.size(); ++i)
+            failedReads += os.requests[i].path == "/dev/sg0" && os.requests[i].cdb[0] == 0x28;
+        EXPECT_EQ(failedReads, engine.header.readErrors);
+        const std::vector<std::string> lines = fe.poster.LogLines();
+        EXPECT_EQ(1, std::count(lines.begin(), lines.end(), std::string("Requests wait until the drive is found again")));
         bool asked = false;
         for (size_t i = scanned; i < os.requests.size(); ++i) {
             const SeenRequest& r = os.requests[i];
