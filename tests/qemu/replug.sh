@@ -2,11 +2,13 @@
 # throttled disc that the scenario has unplugged and plugged back through
 # QEMU's monitor (tests/qemu/qmp.py carries out what the VM asks for), and
 # the checks of what it printed.
-REPLUG_SECONDS=420
+REPLUG_SECONDS=540  # the drive is looked for only after a minute of silence
 REPLUG_BYTES_PER_SECOND=524288  # a 6 MB disc then takes about 12 s to read
 
 # boot_replug_vm VMLINUX INITRD DISC LOG: the drive is "cd0" at SCSI id 0 on
 # the block node "disc", which outlives the device so it can be plugged again.
+# A second drive of the same model at SCSI id 1 holds another disc of the
+# same size and label ($work/other.iso) and stays attached throughout.
 boot_replug_vm() {
     local vmlinux=$1 initrd=$2 disc=$3 log=$4 qmp=$work/qmp.sock qemu watcher
     rm -f "$qmp"
@@ -18,6 +20,8 @@ boot_replug_vm() {
         -blockdev "driver=file,node-name=discfile,filename=$disc,read-only=on" \
         -blockdev driver=throttle,node-name=disc,throttle-group=slow,file=discfile,read-only=on \
         -device "scsi-cd,bus=scsi0.0,id=cd0,drive=disc,scsi-id=0,lun=0,vendor=$VENDOR,product=$PRODUCT" \
+        -blockdev "driver=file,node-name=other,filename=$work/other.iso,read-only=on" \
+        -device "scsi-cd,bus=scsi0.0,id=cd9,drive=other,scsi-id=1,lun=0,vendor=$VENDOR,product=$PRODUCT" \
         </dev/null >"$log" 2>&1 &
     qemu=$!
     python3 "$here/qmp.py" "$qmp" "$log" "$qemu" >"$work/qmp.log" 2>&1 &
@@ -30,6 +34,7 @@ boot_replug() {
     local start
     make_initramfs "$release" "$gleanor" "$work/disc.iso" "$work/scenario.conf" "$work/replug.cpio" \
         "$here/scenario-replug.sh" "$VM_MODULES" || skip "cannot build the initramfs from the $release modules"
+    make_disc "$work/other.iso" "$SECTORS" "$LABEL"  # same label, other content
     echo "booting the replug VM (kernel $release, TCG)"
     start=$(date +%s)
     boot_replug_vm "$vmlinux" "$work/replug.cpio" "$work/disc.iso" "$work/replug.log"
@@ -47,6 +52,9 @@ run_replug_checks() {
         bash -c "grep -q 'device_del.*-> {\"return\": {}}' '$work/qmp.log' && grep -q 'device_add.*-> {\"return\": {}}' '$work/qmp.log'"
     check "replug: the copy met the drive gone (failed reads)" has_line replug '^Loop [0-9]+ Read [0-9]+ Errors [1-9]'
     check "replug: the drive was found again at its new address" has_line replug "^Drive found again: \\[0:4:0\\] $name"
+    check "replug: the other drive of the same model, another disc of the same size, was never taken" \
+        bash -c "! grep -q '^Drive found again: \\[0:1:0\\]' '$work/replug.txt'"
+    check "replug: the other drive stayed attached" status_is replug-other 0
     check "replug: the copy went on to the end, outcome 0 (Ok)" status_is replug 0
     check "replug: every sector of the image equals the disc" status_is replug-compare 0
     elapsed=$(sed -n 's/^@@ELAPSED \([0-9]*\)$/\1/p' "$console" | tail -n 1)

@@ -40,10 +40,12 @@ cat /tmp/replug.log
 echo "@@END replug $status"
 # The copy covers the reported last block address's count of sectors.
 step replug-compare cmp -n $(((SECTORS - 1) * 2048)) /disc.iso /out1/rescue.iso
+step replug-other present 0:0:1:0
 
 # Unplugged for good: the copy gives up a minute after its last good read.
+# The source is now the second drive in address order, after the other one.
 echo "@@BEGIN gone"
-$G copy --drive 0 --dest /out2 --image rescue.iso --yes --give-up 1m --log-level 1 </dev/null >/tmp/gone.log 2>&1 &
+$G copy --drive 1 --dest /out2 --image rescue.iso --yes --give-up 1m --log-level 1 </dev/null >/tmp/gone.log 2>&1 &
 pid=$!
 wait_for 120 reading /out2/rescue.iso
 qmp '{"execute":"device_del","arguments":{"id":"cd1"}}'
