@@ -336,12 +336,17 @@ uint32_t CCopyRun::RequestLength(bool* missing)
 void CCopyRun::ReadSectors(uint32_t length)
 {
     uint32_t position = e.position.load(std::memory_order_relaxed);
-    const bool unsent = e.drive.Detached();
+    if (e.drive.Detached()) {
+        // A request held back from a detached drive says nothing of the disc:
+        // no read error, one line for the whole stretch.
+        if (!unsentLogged) LogPrintf(1, "Requests wait until the drive is found again");
+        unsentLogged = true;
+        SkipAfterFailure(false);
+        return;
+    }
+    unsentLogged = false;
     if (!e.drive.DrvBlkRead(position, length)) {
-        // A request held back from a detached drive says nothing of the disc.
-        if (unsent && !unsentLogged) LogPrintf(1, "Requests wait until the drive is found again");
-        unsentLogged = unsent;
-        SkipAfterFailure(!unsent);
+        SkipAfterFailure(true);
         return;
     }
     // Flags are cleared only after the data is in the file.
