@@ -112,8 +112,12 @@ bool RecordsMatchImage(CRecoveryEngine& e, uint32_t* lba)
     CRecordReader reader(e.importFile, e.header);
     uint8_t data[kMaxCopySectorSize];
     ImportRecord record;
+    ImportRecord ahead;
     for (uint64_t pos = 0; reader.HeadAt(pos, &record) == Head::Good; pos += kImportHeadSize + e.header.sectorSize) {
         if (!reader.DataAt(pos + kImportHeadSize, data)) break;
+        // A record torn by a crash holds the next one's bytes: the sound run ends before it.
+        const Head after = reader.HeadAt(pos + kImportHeadSize + e.header.sectorSize, &ahead);
+        if (after == Head::Bad || after == Head::Short) break;
         if (record.lba < e.header.sectorCount && DiffersFromImage(e, record.lba, data)) {
             *lba = record.lba;
             return false;

@@ -86,11 +86,26 @@ TEST_F(ImportMergeTest, TenMissingSectorsFromAnotherFolder)
     EXPECT_EQ(12u, WordAt(ReadAll(Flg()), 8));
 }
 
-TEST_F(ImportMergeTest, AlreadyReadSectorIsOverwrittenButNotCounted)
+// A record of a sector the image already holds is taken (and not counted)
+// only with the image's bytes; with other bytes it is another disc's, and the
+// merge takes nothing at all.
+TEST_F(ImportMergeTest, AlreadyReadSectorIsTakenOnlyWithTheSameBytes)
 {
     WriteAll(Flg(), FlagFileBytes(kCount, 2048, {5}, 1));
     WriteAll(Iso(), Bytes(6 * 2048, 0xAA));
+    const Bytes flags = ReadAll(Flg()), image = ReadAll(Iso());
     settings.debugLevel = 1;  // "Import" lines are Detail
+    EXPECT_EQ((std::vector<std::string>{"Cannot Import! - Another disc: sector 5 differs from the image set's",
+                                        "0 Sectors imported"}),
+              Merge(Records({4, 5})));
+    EXPECT_EQ(flags, ReadAll(Flg()));
+    EXPECT_EQ(image, ReadAll(Iso()));
+    EXPECT_FALSE(engine.lastImportComplete);
+
+    Bytes same = image;
+    const Bytes sector = SectorData(5);
+    std::copy(sector.begin(), sector.end(), same.begin() + 5 * 2048);
+    WriteAll(Iso(), same);
     EXPECT_EQ(std::vector<std::string>{"1 Sectors imported"}, Merge(Records({5})));
     EXPECT_TRUE(ImageHolds(5));
     EXPECT_EQ(1u, WordAt(ReadAll(Flg()), 8));

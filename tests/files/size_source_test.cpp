@@ -77,6 +77,20 @@ TEST_F(SizeSourceTest, UnusableFlagFilesGiveZeroAndAreClosed)
     EXPECT_EQ(bad, ReadAll(dir.File("bad.flg")));
 }
 
+// Given a copy holding the image set, the flag-file source opens no dialog
+// and no file (the file objects are the copy's) and gives 0; free again, it reads.
+TEST_F(SizeSourceTest, FlagFileSourceIsRefusedWhileACopyHoldsTheImageSet)
+{
+    WriteAll(dir.File("set.flg"), FlagFileBytes(333000, 2048));
+    ASSERT_TRUE(engine.TakeImageSet(CRecoveryEngine::kSetCopy));
+    EXPECT_EQ(0u, FromFlagFile(dir.File("set.flg")));
+    EXPECT_TRUE(fe.prompt.fileChoices.empty());
+    EXPECT_EQ((std::vector<std::string>{"Cannot read a flag file - A copy is running; pause it first"}),
+              fe.poster.LogLines());
+    engine.ReleaseImageSet();
+    EXPECT_EQ(333000u, FromFlagFile(dir.File("set.flg")));
+}
+
 TEST_F(SizeSourceTest, EstimateWaitsForTheWorker)
 {
     std::atomic<bool> stop{false};
