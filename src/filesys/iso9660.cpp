@@ -291,11 +291,11 @@ struct TreeResult {
     bool rockRidge = false;
 };
 
-TreeResult WalkTree(ISectorReader& reader, const uint8_t* descriptor, bool joliet)
+TreeResult WalkTree(ISectorReader& reader, const uint8_t* descriptor, bool joliet, uint32_t volumeEnd)
 {
     TreeResult t;
     TreeWalker w(reader, joliet, &t.listing);
-    w.Walk(descriptor + kRootRecord, Le32(descriptor + 80));
+    w.Walk(descriptor + kRootRecord, volumeEnd);
     t.broken = w.broken;
     t.rockRidge = w.RockRidge();
     return t;
@@ -373,8 +373,8 @@ bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::strin
         return false;
     }
     TreeResult primary, joliet;
-    if (d.primary) primary = WalkTree(reader, d.pvd, false);
-    if (d.joliet) joliet = WalkTree(reader, d.svd, true);
+    if (d.primary) primary = WalkTree(reader, d.pvd, false, session.end);
+    if (d.joliet) joliet = WalkTree(reader, d.svd, true, session.end);
 
     bool useJoliet = which == FsChoice::Joliet || (which == FsChoice::Any && (!d.primary || (!primary.rockRidge && d.joliet)));
     TreeResult& main = useJoliet ? joliet : primary;
@@ -397,7 +397,7 @@ bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::strin
         if (which == FsChoice::Any && useJoliet && b.path.empty())
             listing->notes.push_back(std::string("directory /") + (b.corrupt ? " is corrupt" : " unreadable") +
                                      ": listed from the Joliet tree");
-    listing->volumeSectors = VolumeEnd(d);
+    listing->volumeSectors = session.end;
     if (session.number > 1)
         listing->notes.push_back("the disc holds " + std::to_string(session.number) +
                                  " sessions: listed from the last one, which starts at sector " +

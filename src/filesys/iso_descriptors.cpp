@@ -47,12 +47,17 @@ void ScanDescriptors(ISectorReader& reader, uint32_t session, Descriptors* d)
 }
 
 
-// Whether `s`, read at `lba`, is the primary descriptor of a session that starts 16 sectors before.
-bool SessionDescriptor(const uint8_t* s, uint32_t lba)
+// Whether `s`, read at `lba`, is the primary descriptor of a session that
+// starts 16 sectors before; *end is where the session ends. Some writers give
+// the volume size from the disc's start, others from the session's.
+bool SessionDescriptor(const uint8_t* s, uint32_t lba, uint32_t* end)
 {
     if (s[0] != 1 || !IsDescriptor(s) || Le16(s + 128) != kFsSectorSize) return false;
-    uint32_t end = Le32(s + 80), root = Le32(s + kRootRecord + 2);
-    return end > lba && root > lba && root < end;
+    uint64_t size = Le32(s + 80), root = Le32(s + kRootRecord + 2);
+    uint64_t last = size > root ? size : size + lba - kFirstDescriptor;
+    if (root <= lba || root >= last || last > UINT32_MAX) return false;
+    *end = uint32_t(last);
+    return true;
 }
 
 
@@ -69,11 +74,12 @@ Session LastSession(ISectorReader& reader, const Descriptors& first)
         uint64_t stop = std::min<uint64_t>(reader.SectorCount(), uint64_t(last.end) + kMaxSessionGap + kFirstDescriptor);
         for (uint64_t at = uint64_t(last.end) + kFirstDescriptor; at < stop && !found; ++at) {
             uint32_t lba = uint32_t(at);
+            uint32_t end = 0;
             if (lba - kFirstDescriptor <= last.start || !reader.Present(lba) || !reader.Read(lba, s) ||
-                !SessionDescriptor(s, lba))
+                !SessionDescriptor(s, lba, &end))
                 continue;
             last.start = lba - kFirstDescriptor;
-            last.end = Le32(s + 80);
+            last.end = end;
             ++last.number;
             found = true;
         }
@@ -108,8 +114,7 @@ bool HasIsoDescriptors(ISectorReader& reader)
 uint32_t IsoVolumeSectors(ISectorReader& reader)
 {
     Descriptors d;
-    ReadSession(reader, &d);
-    return VolumeEnd(d);
+    return ReadSession(reader, &d).end;
 }
 
 }  // namespace fs

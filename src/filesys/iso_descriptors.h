@@ -23,7 +23,7 @@ inline uint32_t VolumeEnd(const Descriptors& d) { return d.primary ? Le32(d.pvd 
 struct Session {
     uint32_t start = 0;
     unsigned number = 1;
-    uint32_t end = 0;  // the volume size that the session's descriptor claims
+    uint32_t end = 0;  // the sector after the session: the volume's size as the disc's file system claims it
 };
 
 // The descriptors of the last session, which a mounting system shows (the
