@@ -174,13 +174,16 @@ TEST_F(IsoImages, AnUnreadableDirectoryOrDescriptorIsReadFromTheOtherTree)
     auto expected = OracleFor(fileDamage);
 
     uint32_t primaryDcim = DirectorySector(image, false, "DCIM"), jolietDcim = DirectorySector(image, true, "DCIM");
+    uint32_t primaryRoot = DirectorySector(image, false, ".");
     ASSERT_NE(primaryDcim, 0u);
     ASSERT_NE(jolietDcim, 0u);
     ASSERT_NE(primaryDcim, jolietDcim);
     struct Case {
         std::set<uint32_t> lost;
         FsKind kind;
-    } cases[] = {{{primaryDcim}, FsKind::RockRidge}, {{16}, FsKind::Joliet}, {{jolietDcim}, FsKind::RockRidge}};
+        size_t notes;  // which copy was used instead
+    } cases[] = {{{primaryDcim}, FsKind::RockRidge, 1}, {{16}, FsKind::Joliet, 1}, {{jolietDcim}, FsKind::RockRidge, 0},
+                 {{primaryRoot}, FsKind::Joliet, 1}};
     for (const Case& c : cases) {
         std::set<uint32_t> missing = fileDamage;
         missing.insert(c.lost.begin(), c.lost.end());
@@ -191,6 +194,7 @@ TEST_F(IsoImages, AnUnreadableDirectoryOrDescriptorIsReadFromTheOtherTree)
         EXPECT_EQ(l.kind, c.kind) << *c.lost.begin();
         EXPECT_EQ(OurSpans(l, missing), expected) << *c.lost.begin();
         EXPECT_TRUE(l.unknown.empty()) << l.unknown.front();
+        EXPECT_EQ(l.notes.size(), c.notes) << *c.lost.begin();
     }
 
     // Both copies of the directory lost: its files are unknown, the rest is listed.
