@@ -380,7 +380,7 @@ bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::strin
     TreeResult& main = useJoliet ? joliet : primary;
     const TreeResult* other = useJoliet ? (d.primary ? &primary : nullptr) : (d.joliet ? &joliet : nullptr);
     if (FillFromOther(&main, other, useJoliet ? "primary" : "Joliet")) {
-        *error = "the root directory is unreadable in every tree";
+        *error = other ? "the root directory is unreadable in every tree" : "the root directory is unreadable";
         return false;
     }
     *listing = std::move(main.listing);
@@ -403,9 +403,14 @@ bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::strin
                                  " sessions: listed from the last one, which starts at sector " +
                                  std::to_string(session.start));
     uint64_t after = reader.SectorCount() > listing->volumeSectors ? reader.SectorCount() - listing->volumeSectors : 0;
-    if (after > kSessionSlack)
-        listing->notes.push_back("the copy holds " + std::to_string(after) + " sectors after the volume's end at sector " +
-                                 std::to_string(listing->volumeSectors) + ": a later session there is not read");
+    // Sectors after the last session found: another session may lie there,
+    // unknown for certain when sectors where its descriptors could lie are missing.
+    std::string beyond = "the copy holds " + std::to_string(after) + " sectors after the volume's end at sector " +
+                         std::to_string(listing->volumeSectors);
+    if (after > kSessionSlack && session.unsure)
+        listing->unknown.push_back(beyond + ", some of them missing: a later session there may not be listed");
+    else if (after > kSessionSlack)
+        listing->notes.push_back(beyond + ": they hold no later session that could be found");
     return true;
 }
 

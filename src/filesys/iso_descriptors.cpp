@@ -71,13 +71,17 @@ Session LastSession(ISectorReader& reader, const Descriptors& first)
     uint8_t s[kFsSectorSize];
     for (bool found = true; found && last.number < kMaxSessions;) {
         found = false;
+        last.unsure = false;
         uint64_t stop = std::min<uint64_t>(reader.SectorCount(), uint64_t(last.end) + kMaxSessionGap + kFirstDescriptor);
         for (uint64_t at = uint64_t(last.end) + kFirstDescriptor; at < stop && !found; ++at) {
             uint32_t lba = uint32_t(at);
             uint32_t end = 0;
-            if (lba - kFirstDescriptor <= last.start || !reader.Present(lba) || !reader.Read(lba, s) ||
-                !SessionDescriptor(s, lba, &end))
+            if (lba - kFirstDescriptor <= last.start) continue;
+            if (!reader.Present(lba) || !reader.Read(lba, s)) {
+                last.unsure = true;
                 continue;
+            }
+            if (!SessionDescriptor(s, lba, &end)) continue;
             last.start = lba - kFirstDescriptor;
             last.end = end;
             ++last.number;

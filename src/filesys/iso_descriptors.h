@@ -24,6 +24,7 @@ struct Session {
     uint32_t start = 0;
     unsigned number = 1;
     uint32_t end = 0;  // the sector after the session: the volume's size as the disc's file system claims it
+    bool unsure = false;  // a sector where a later session's descriptor could lie is missing
 };
 
 // The descriptors of the last session, which a mounting system shows (the

@@ -153,11 +153,11 @@ TEST(IsoSessions, TheLastSessionIsListedOrWhatWasNotReadIsSaid)
     l = ListSet(flag, image, FsChoice::Any, &ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(l.files.size(), 1u);
-    ASSERT_EQ(l.notes.size(), 1u);
-    EXPECT_NE(l.notes[0].find("sectors after the volume's end at sector " + std::to_string(ImageSectors(s1)) +
-                              ": a later session there is not read"),
+    ASSERT_EQ(l.unknown.size(), 1u);
+    EXPECT_NE(l.unknown[0].find("sectors after the volume's end at sector " + std::to_string(ImageSectors(s1)) +
+                                ", some of them missing: a later session there may not be listed"),
               std::string::npos)
-        << l.notes[0];
+        << l.unknown[0];
 }
 
 TEST(IsoImageSet, WhatTheFilesDoNotHoldIsMissing)
