@@ -46,6 +46,8 @@ public:
         volumeEnd_ = std::max(volumeEnd, reader_.SectorCount());
         if (!joliet_) DetectRockRidge(lba);
         Directory("", lba, bytes, 0);
+        if (tooMany_)
+            out_->unknown.push_back("the tree holds more than " + std::to_string(kMaxFiles) + " files: the rest are not listed");
     }
     bool RockRidge() const { return rockRidge_; }
     std::vector<Broken> broken;
@@ -151,11 +153,17 @@ private:
         return name;
     }
 
+    void Add(const FileRecord& f)
+    {
+        if (out_->files.size() < kMaxFiles) out_->files.push_back(f);
+        else tooMany_ = true;
+    }
+
     void Finish(Pending* p)
     {
         if (!p->open) return;
         p->open = false;
-        if (out_->files.size() < kMaxFiles) out_->files.push_back(p->file);
+        Add(p->file);
     }
 
     void Directory(const std::string& path, uint32_t lba, uint32_t bytes, unsigned depth)
@@ -244,7 +252,7 @@ private:
                 link.path = full;
                 link.symlink = true;
                 link.linkTarget = su.link;
-                if (out_->files.size() < kMaxFiles) out_->files.push_back(link);
+                Add(link);
                 continue;
             }
             if (flags & kFlagDirectory) {
@@ -282,6 +290,7 @@ private:
     bool rockRidge_ = false;
     unsigned skip_ = 0;
     uint32_t volumeEnd_ = 0;
+    bool tooMany_ = false;
     std::set<uint32_t> visited_;
 };
 

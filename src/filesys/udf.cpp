@@ -180,6 +180,7 @@ public:
                 r.unknown = e.incomplete;
             }
             if (out_->files.size() < kMaxFiles) out_->files.push_back(r);
+            else tooMany = true;
         }
         if (pos < data.size() && !lost.back() && !partly) corrupt = true;  // a tail too short for an identifier
         if (corrupt)
@@ -206,6 +207,8 @@ public:
         }
         Directory(path, e, depth);
     }
+
+    bool tooMany = false;
 
 private:
     // A symbolic link's path components, when they are held in its entry.
@@ -279,6 +282,8 @@ bool ReadUdf(ISectorReader& reader, Listing* listing, std::string* error)
         return false;
     }
     w.Enter("", root, 0);
+    if (w.tooMany)
+        listing->unknown.push_back("the tree holds more than " + std::to_string(kMaxFiles) + " files: the rest are not listed");
     if (vol.mirrorUsed) listing->notes.push_back("blocks of the metadata file were read from its mirror");
     return true;
 }
