@@ -359,7 +359,7 @@ bool FillFromOther(TreeResult* main, const TreeResult* other, const std::string&
 bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::string* error)
 {
     Descriptors d;
-    Session session = ReadSession(reader, &d);
+    Session session = ReadSession(reader, &d, true);
     const char* lostPrimary = "the primary volume descriptor is unreadable";
     if (!d.primary && !d.joliet) {
         *error = d.unreadable.empty() ? "no ISO 9660 volume descriptor at sector " + std::to_string(session.start + 16)

@@ -60,12 +60,14 @@ bool SessionDescriptor(const uint8_t* s, uint32_t lba, uint32_t* end)
     return true;
 }
 
-
 // The last session of a disc written in several: each session's volume size
 // is the end of all written up to it, and the next session's descriptors lie
 // 16 sectors after its start, behind the gap that closed the one before.
-Session LastSession(ISectorReader& reader, const Descriptors& first)
+// Without `scan` only the gaps of a CD are tried (a few reads: the reader
+// may be a drive); with it every sector up to the longest gap.
+Session LastSession(ISectorReader& reader, const Descriptors& first, bool scan)
 {
+    static const uint32_t kCdGaps[] = {0, 6900, 11400};  // back to back; later sessions; after the first
     Session last;
     last.end = VolumeEnd(first);
     uint8_t s[kFsSectorSize];
@@ -73,7 +75,12 @@ Session LastSession(ISectorReader& reader, const Descriptors& first)
         found = false;
         last.unsure = false;
         uint64_t stop = std::min<uint64_t>(reader.SectorCount(), uint64_t(last.end) + kMaxSessionGap + kFirstDescriptor);
-        for (uint64_t at = uint64_t(last.end) + kFirstDescriptor; at < stop && !found; ++at) {
+        for (uint64_t at = uint64_t(last.end) + kFirstDescriptor, probe = 0; at < stop && !found; ++at) {
+            if (!scan) {
+                if (probe == 3) break;
+                at = uint64_t(last.end) + kFirstDescriptor + kCdGaps[probe++];
+                if (at >= stop) break;
+            }
             uint32_t lba = uint32_t(at);
             uint32_t end = 0;
             if (lba - kFirstDescriptor <= last.start) continue;
@@ -93,11 +100,10 @@ Session LastSession(ISectorReader& reader, const Descriptors& first)
 
 }  // namespace
 
-// The descriptors of the last session, which a mounting system shows.
-Session ReadSession(ISectorReader& reader, Descriptors* d)
+Session ReadSession(ISectorReader& reader, Descriptors* d, bool scan)
 {
     ScanDescriptors(reader, 0, d);
-    Session last = LastSession(reader, *d);
+    Session last = LastSession(reader, *d, scan);
     if (last.number > 1) {
         *d = Descriptors();
         ScanDescriptors(reader, last.start, d);
@@ -118,7 +124,7 @@ bool HasIsoDescriptors(ISectorReader& reader)
 uint32_t IsoVolumeSectors(ISectorReader& reader)
 {
     Descriptors d;
-    return ReadSession(reader, &d).end;
+    return ReadSession(reader, &d, false).end;
 }
 
 }  // namespace fs

@@ -28,7 +28,9 @@ struct Session {
 };
 
 // The descriptors of the last session, which a mounting system shows (the
-// first session's when the disc holds one).
-Session ReadSession(ISectorReader& reader, Descriptors* d);
+// first session's when the disc holds one). `scan` looks for each next
+// session in every sector of the gap before it, else in the places a CD puts
+// it only: a drive is asked for a few sectors, an image set for many.
+Session ReadSession(ISectorReader& reader, Descriptors* d, bool scan);
 
 }  // namespace fs

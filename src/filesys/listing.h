@@ -61,5 +61,6 @@ enum class FsChoice { Any, Iso, Joliet, Udf };
 bool ListFiles(ISectorReader& reader, FsChoice choice, Listing* listing, std::string* error);
 
 // The volume size that the file system claims in sectors (ISO 9660 volume
-// space size; UDF partition end or last anchor), 0 when none is found.
+// space size, of the last session where a CD puts one; UDF partition end or
+// last anchor), 0 when none is found. Reads a few sectors: `reader` may be a drive.
 uint32_t ClaimedVolumeSectors(ISectorReader& reader);

@@ -147,6 +147,10 @@ TEST(IsoSessions, TheLastSessionIsListedOrWhatWasNotReadIsSaid)
     EXPECT_EQ(l.files.size(), 2u);
     EXPECT_EQ(l.notes, (std::vector<std::string>{"the disc holds 2 sessions: listed from the last one, which starts at sector " +
                                                  std::to_string(next)}));
+    CImageSetReader disc;
+    std::string error;
+    ASSERT_TRUE(disc.Open(flag, image, &error)) << error;
+    EXPECT_EQ(ClaimedVolumeSectors(disc), sectors);  // where a copy sized by the file system ends
 
     // The second session's descriptor lost: the first is listed, and the rest named.
     WriteFlagFile(flag, sectors, {data, next + 16});
