@@ -140,8 +140,7 @@ public:
         while (pos + 38 <= data.size()) {
             size_t sector = pos / kFsSectorSize;
             if (lost[sector] || !UdfTagValid(data.data() + pos, data.size() - pos, kUdfTagFileId)) {
-                if (lost[sector]) resync = true;
-                corrupt = corrupt || !resync;
+                corrupt = corrupt || (!lost[sector] && !resync);
                 resync = true;
                 pos += 4;  // look for the next identifier on its 4-byte grid
                 continue;
