@@ -97,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::Check(!f.path.empty() && f.path[0] == '/', "a path that is not absolute");
     }
     DamageSummary s = Summarise(l);
-    fuzz::Check(s.complete + s.damaged + s.unknown >= l.files.size(), "files lost in the summary");
+    size_t links = size_t(std::count_if(l.files.begin(), l.files.end(), [](const FileRecord& f) { return f.symlink; }));
+    fuzz::Check(s.complete + s.damaged + s.unknown >= l.files.size() - links, "files lost in the summary");
     ClaimedVolumeSectors(v);
     return 0;
 }

@@ -53,7 +53,7 @@ std::string JsonString(const std::string& s)
 
 const char* StateOf(const FileRecord& f)
 {
-    return f.unknown ? "unknown" : f.missingSectors ? "damaged" : "complete";
+    return f.symlink ? "symlink" : f.unknown ? "unknown" : f.missingSectors ? "damaged" : "complete";
 }
 
 std::string Percent(const FileRecord& f)
@@ -66,8 +66,10 @@ std::string Percent(const FileRecord& f)
 
 std::string FileLine(const FileRecord& f)
 {
+    if (f.symlink) return Printable(f.path) + " -> " + Printable(f.linkTarget) + "  symbolic link";
+    // An unknown file's size is not known either.
+    if (f.unknown) return Printable(f.path) + "  unknown: its entry is unreadable";
     std::string line = Printable(f.path) + "  " + Grouped(f.size) + " bytes  ";
-    if (f.unknown) return line + "unknown: its entry is unreadable";
     if (!f.missingSectors) return line + "complete";
     return line + "missing " + Grouped(f.missingSectors) + (f.missingSectors == 1 ? " sector, " : " sectors, ") + Grouped(f.missingBytes) + " bytes (" +
            Percent(f) + ")";
@@ -79,9 +81,16 @@ std::string SummaryLine(const DamageSummary& s)
            " unknown";
 }
 
+// Only when a file's data lies beyond the copy's end: a copy one sector short
+// of the volume (its last sector, padding) is the ordinary case.
 std::string SizeWarning(const Listing& l, uint32_t copySectors)
 {
     if (l.volumeSectors <= copySectors) return "";
+    bool reachesBeyond = false;
+    for (const FileRecord& f : l.files)
+        for (const FileExtent& e : f.extents)
+            reachesBeyond = reachesBeyond || e.lba + (e.bytes + kFsSectorSize - 1) / kFsSectorSize > copySectors;
+    if (!reachesBeyond) return "";
     uint32_t n = l.volumeSectors - copySectors;
     return "the volume is " + Grouped(n) + (n == 1 ? " sector" : " sectors") + " longer than the copy (" +
            Grouped(l.volumeSectors) + " against " + Grouped(copySectors) + ")";
@@ -91,7 +100,7 @@ void PrintText(FILE* out, const Listing& l, uint32_t copySectors, bool all)
 {
     std::fprintf(out, "file system: %s\n", l.systemName.c_str());
     for (const FileRecord& f : l.files)
-        if (all || f.unknown || f.missingSectors) std::fprintf(out, "%s\n", FileLine(f).c_str());
+        if (all || (!f.symlink && (f.unknown || f.missingSectors))) std::fprintf(out, "%s\n", FileLine(f).c_str());
     for (const std::string& n : l.notes) std::fprintf(out, "note: %s\n", Printable(n).c_str());
     for (const std::string& u : l.unknown) std::fprintf(out, "unknown: %s\n", Printable(u).c_str());
     std::string warning = SizeWarning(l, copySectors);
@@ -107,10 +116,13 @@ void PrintJson(FILE* out, const Listing& l, uint32_t copySectors, bool all)
                  JsonString(l.systemName).c_str(), l.volumeSectors, copySectors);
     const char* sep = "\n  ";
     for (const FileRecord& f : l.files) {
-        if (!(all || f.unknown || f.missingSectors)) continue;
-        std::fprintf(out, "%s{\"path\": %s, \"size\": %" PRIu64 ", \"state\": \"%s\", \"missing_sectors\": %u, "
+        if (!(all || (!f.symlink && (f.unknown || f.missingSectors)))) continue;
+        std::string size = f.unknown || f.symlink ? "null" : std::to_string(f.size);
+        std::string target = f.symlink ? ", \"target\": " + JsonString(f.linkTarget) : "";
+        std::fprintf(out, "%s{\"path\": %s, \"size\": %s, \"state\": \"%s\"%s, \"missing_sectors\": %u, "
                           "\"missing_bytes\": %" PRIu64 "}",
-                     sep, JsonString(f.path).c_str(), f.size, StateOf(f), f.missingSectors, f.missingBytes);
+                     sep, JsonString(f.path).c_str(), size.c_str(), StateOf(f), target.c_str(), f.missingSectors,
+                     f.missingBytes);
         sep = ",\n  ";
     }
     auto list = [&](const char* name, const std::vector<std::string>& items) {
@@ -187,7 +199,7 @@ std::vector<std::string> FilesAfterCopy(const std::string& flagPath, const std::
     }
     if (listDamaged) {
         for (const FileRecord& f : listing.files)
-            if (f.unknown || f.missingSectors) lines.push_back("  " + FileLine(f));
+            if (!f.symlink && (f.unknown || f.missingSectors)) lines.push_back("  " + FileLine(f));
         for (const std::string& u : listing.unknown) lines.push_back("  unknown: " + Printable(u));
         return lines;
     }

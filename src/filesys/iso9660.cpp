@@ -1,81 +1,56 @@
-// ISO 9660: the volume descriptors from sector 16, the primary tree with Rock
-// Ridge names, the Joliet tree, multi-extent files. Every record is checked
-// against the bounds of its sector before a byte of it is used.
+// ISO 9660: the primary tree with Rock Ridge names, the Joliet tree,
+// multi-extent files, read from the last session of the disc. Every record is checked against the bounds of its
+// sector before a byte of it is used; a directory that does not hold together
+// is reported, never skipped in silence.
+#include <algorithm>
 #include <cstring>
-#include <map>
 #include <set>
 
-#include "filesys/readers.h"
+#include "filesys/iso_descriptors.h"
 
 namespace fs {
 namespace {
 
-constexpr uint32_t kFirstDescriptor = 16;
-constexpr uint32_t kMaxDescriptors = 64;     // a set longer than this is not a volume descriptor set
 constexpr unsigned kMaxDepth = 128;
 constexpr unsigned kMaxContinuations = 16;   // Rock Ridge continuation areas of one record
+constexpr uint32_t kSessionSlack = 300;      // run-out sectors a copy may hold after a session's end
 constexpr uint64_t kMaxFiles = 4000000;
-constexpr size_t kRootRecord = 156;
 constexpr uint8_t kFlagDirectory = 0x02;
 constexpr uint8_t kFlagMultiExtent = 0x80;
 
-struct Descriptors {
-    bool primary = false;
-    bool joliet = false;
-    uint8_t pvd[kFsSectorSize];
-    uint8_t svd[kFsSectorSize];
-    std::vector<uint32_t> unreadable;  // descriptor sectors that are missing
+// A directory's first record is "." and points to the directory itself.
+bool SelfRecord(const uint8_t* s, uint32_t lba)
+{
+    return s[0] >= 34 && s[32] == 1 && s[33] == 0 && Le32(s + 2) + s[1] == lba;
+}
+
+// A directory that could not be read whole: nothing of it (`whole`) or part,
+// lost sectors or records that do not hold together (`corrupt`).
+struct Broken {
+    std::string path;
+    bool whole = false;
+    bool corrupt = false;
 };
-
-bool IsDescriptor(const uint8_t* s) { return std::memcmp(s + 1, "CD001", 5) == 0; }
-
-bool JolietEscape(const uint8_t* svd)
-{
-    static const char* const kEscapes[] = {"%/@", "%/C", "%/E"};
-    for (size_t i = 88; i + 3 <= 120; ++i)
-        for (const char* e : kEscapes)
-            if (std::memcmp(svd + i, e, 3) == 0) return true;
-    return false;
-}
-
-void ScanDescriptors(ISectorReader& reader, Descriptors* d)
-{
-    uint8_t s[kFsSectorSize];
-    for (uint32_t lba = kFirstDescriptor; lba < kFirstDescriptor + kMaxDescriptors; ++lba) {
-        if (lba >= reader.SectorCount()) return;
-        if (!reader.Read(lba, s)) {
-            d->unreadable.push_back(lba);
-            continue;
-        }
-        if (!IsDescriptor(s)) return;
-        if (s[0] == 255) return;
-        if (s[0] == 1 && !d->primary) {
-            std::memcpy(d->pvd, s, kFsSectorSize);
-            d->primary = true;
-        } else if (s[0] == 2 && !d->joliet && JolietEscape(s)) {
-            std::memcpy(d->svd, s, kFsSectorSize);
-            d->joliet = true;
-        }
-    }
-}
 
 // One tree of the volume, walked from its root record.
 class TreeWalker {
 public:
     TreeWalker(ISectorReader& reader, bool joliet, Listing* out) : reader_(reader), joliet_(joliet), out_(out) {}
 
-    // `root` is the 34-byte root directory record of a volume descriptor.
-    void Walk(const uint8_t* root)
+    // `root` is the 34-byte root directory record of a volume descriptor; no
+    // directory reaches past `volumeEnd` (or the copy's end, if later).
+    void Walk(const uint8_t* root, uint32_t volumeEnd)
     {
         uint32_t lba = Le32(root + 2) + root[1];
         uint32_t bytes = Le32(root + 10);
+        volumeEnd_ = std::max(volumeEnd, reader_.SectorCount());
         if (!joliet_) DetectRockRidge(lba);
-        budget_ = uint64_t(reader_.SectorCount()) * 2 + 1024;
         Directory("", lba, bytes, 0);
+        if (tooMany_)
+            out_->unknown.push_back("the tree holds more than " + std::to_string(kMaxFiles) + " files: the rest are not listed");
     }
     bool RockRidge() const { return rockRidge_; }
-    // Directories that could not be read whole: path, and whether nothing of it was read.
-    std::vector<std::pair<std::string, bool>> broken;
+    std::vector<Broken> broken;
 
 private:
     struct Pending {
@@ -105,30 +80,56 @@ private:
         bool relocated = false;   // RE: listed where its CL points from
         uint32_t childLink = 0;   // CL: a directory moved elsewhere
         bool hasChild = false;
+        bool symlink = false;     // SL: the link's target, component by component
+        std::string link;
+        bool linkSlash = false;   // the next component starts after a '/'
+        bool nameOpen = true;
     };
 
+    static void LinkComponents(const uint8_t* e, size_t elen, Susp* su)
+    {
+        su->symlink = true;
+        for (size_t c = 5; c + 2 <= elen && c + 2 + e[c + 1] <= elen; c += 2 + e[c + 1]) {
+            uint8_t flags = e[c];
+            if (flags & 0x08) {
+                su->link = "/";
+                su->linkSlash = false;
+                continue;
+            }
+            if (su->linkSlash) su->link += '/';
+            if (flags & 0x02) su->link += ".";
+            else if (flags & 0x04) su->link += "..";
+            else su->link.append(reinterpret_cast<const char*>(e + c + 2), e[c + 1]);
+            su->linkSlash = !(flags & 0x01);
+        }
+    }
+
+    // One system use area: at most one continuation area is followed from it.
     void ParseSusp(const uint8_t* p, size_t len, Susp* su, unsigned depth)
     {
         size_t pos = 0;
-        bool nameOpen = true;
+        bool continued = false;
         while (pos + 4 <= len) {
             const uint8_t* e = p + pos;
             size_t elen = e[2];
             if (elen < 4 || pos + elen > len) return;
             if (e[0] == 'S' && e[1] == 'T') return;
-            if (e[0] == 'N' && e[1] == 'M' && elen >= 5 && nameOpen) {
+            if (e[0] == 'N' && e[1] == 'M' && elen >= 5 && su->nameOpen) {
                 uint8_t flags = e[4];
                 if (!(flags & 0x06)) {
                     su->name.append(reinterpret_cast<const char*>(e + 5), elen - 5);
                     su->hasName = true;
-                    nameOpen = (flags & 0x01) != 0;
+                    su->nameOpen = (flags & 0x01) != 0;
                 }
+            } else if (e[0] == 'S' && e[1] == 'L' && elen >= 5) {
+                LinkComponents(e, elen, su);
             } else if (e[0] == 'R' && e[1] == 'E') {
                 su->relocated = true;
             } else if (e[0] == 'C' && e[1] == 'L' && elen >= 12) {
                 su->childLink = Le32(e + 4);
                 su->hasChild = true;
-            } else if (e[0] == 'C' && e[1] == 'E' && elen >= 28 && depth < kMaxContinuations) {
+            } else if (e[0] == 'C' && e[1] == 'E' && elen >= 28 && depth < kMaxContinuations && !continued) {
+                continued = true;
                 uint32_t block = Le32(e + 4), offset = Le32(e + 12), length = Le32(e + 20);
                 uint8_t s[kFsSectorSize];
                 if (offset < kFsSectorSize && length <= kFsSectorSize - offset && reader_.Read(block, s))
@@ -152,11 +153,17 @@ private:
         return name;
     }
 
+    void Add(const FileRecord& f)
+    {
+        if (out_->files.size() < kMaxFiles) out_->files.push_back(f);
+        else tooMany_ = true;
+    }
+
     void Finish(Pending* p)
     {
         if (!p->open) return;
         p->open = false;
-        if (out_->files.size() < kMaxFiles) out_->files.push_back(p->file);
+        Add(p->file);
     }
 
     void Directory(const std::string& path, uint32_t lba, uint32_t bytes, unsigned depth)
@@ -166,19 +173,25 @@ private:
                                     " levels: its files are not listed");
             return;
         }
-        if (!visited_.insert(lba).second) return;  // a loop, or a directory listed twice
         uint32_t sectors = uint32_t((uint64_t(bytes) + kFsSectorSize - 1) / kFsSectorSize);
+        // A record that points back to a directory listed before (a loop), or
+        // past the end of the volume, or at no sector at all.
+        if (!visited_.insert(lba).second || sectors == 0 || uint64_t(lba) + sectors > volumeEnd_) {
+            broken.push_back({path, true, true});
+            return;
+        }
         uint32_t missing = 0;
+        bool corrupt = false;
         Pending pending;
         std::vector<std::pair<std::string, std::pair<uint32_t, uint32_t>>> subdirs;
         uint8_t s[kFsSectorSize];
         for (uint32_t i = 0; i < sectors; ++i) {
-            if (budget_ == 0 || lba + i < lba) {
-                ++missing;
-                continue;
+            bool read = reader_.Read(lba + i, s);
+            if (read && i == 0 && !SelfRecord(s, lba)) {  // not a directory: file data, or garbage
+                broken.push_back({path, true, true});
+                return;
             }
-            --budget_;
-            if (!reader_.Read(lba + i, s)) {
+            if (!read) {
                 ++missing;
                 if (pending.open) {
                     pending.file.unknown = true;
@@ -186,28 +199,33 @@ private:
                 }
                 continue;
             }
-            Records(path, s, &pending, &subdirs);
+            corrupt = !Records(path, s, &pending, &subdirs) || corrupt;
         }
         if (pending.open) {
             pending.file.unknown = true;  // its last extent's record is not in the directory
             Finish(&pending);
         }
-        if (missing) broken.push_back({path, missing == sectors});
+        if (missing || corrupt) broken.push_back({path, missing == sectors, corrupt});
         for (const auto& d : subdirs) Directory(d.first, d.second.first, d.second.second, depth + 1);
     }
 
-    void Records(const std::string& path, const uint8_t* s, Pending* pending,
+    // The records of one sector; false when some do not hold together.
+    bool Records(const std::string& path, const uint8_t* s, Pending* pending,
                  std::vector<std::pair<std::string, std::pair<uint32_t, uint32_t>>>* subdirs)
     {
         size_t pos = 0;
+        bool whole = true;
         while (pos < kFsSectorSize) {
             size_t len = s[pos];
-            if (len == 0) return;  // the rest of the sector is padding
-            if (len < 34 || pos + len > kFsSectorSize) return;
+            if (len == 0) return whole;  // the rest of the sector is padding
+            if (len < 34 || pos + len > kFsSectorSize) return false;
             const uint8_t* r = s + pos;
             pos += len;
             size_t nameLen = r[32];
-            if (33 + nameLen > len) continue;
+            if (nameLen == 0 || 33 + nameLen > len) {
+                whole = false;
+                continue;
+            }
             if (nameLen == 1 && (r[33] == 0 || r[33] == 1)) continue;  // "." and ".."
             uint32_t start = Le32(r + 2) + r[1];
             uint32_t dataLen = Le32(r + 10);
@@ -228,6 +246,15 @@ private:
                 subdirs->push_back({full, {su.childLink, dirBytes}});
                 continue;
             }
+            if (su.symlink && !(flags & kFlagDirectory)) {
+                Finish(pending);
+                FileRecord link;
+                link.path = full;
+                link.symlink = true;
+                link.linkTarget = su.link;
+                Add(link);
+                continue;
+            }
             if (flags & kFlagDirectory) {
                 Finish(pending);
                 subdirs->push_back({full, {start, dataLen}});
@@ -244,6 +271,7 @@ private:
             if (dataLen) pending->file.extents.push_back({start, dataLen});
             if (!(flags & kFlagMultiExtent)) Finish(pending);
         }
+        return whole;
     }
 
     // A relocated directory's size, from its own "." record.
@@ -261,97 +289,80 @@ private:
     Listing* out_;
     bool rockRidge_ = false;
     unsigned skip_ = 0;
-    uint64_t budget_ = 0;
+    uint32_t volumeEnd_ = 0;
+    bool tooMany_ = false;
     std::set<uint32_t> visited_;
 };
 
 struct TreeResult {
     Listing listing;
-    std::vector<std::pair<std::string, bool>> broken;
+    std::vector<Broken> broken;
     bool rockRidge = false;
 };
 
-TreeResult WalkTree(ISectorReader& reader, const uint8_t* descriptor, bool joliet)
+TreeResult WalkTree(ISectorReader& reader, const uint8_t* descriptor, bool joliet, uint32_t volumeEnd)
 {
     TreeResult t;
     TreeWalker w(reader, joliet, &t.listing);
-    w.Walk(descriptor + kRootRecord);
+    w.Walk(descriptor + kRootRecord, volumeEnd);
     t.broken = w.broken;
     t.rockRidge = w.RockRidge();
     return t;
 }
 
-bool Under(const std::string& path, const std::string& dir)
-{
-    return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/';
-}
-
 // Fills the directories that `main` could not read from the same directories
-// of `other`: both trees point to the same file data.
-// True when the root directory stays unreadable.
-bool FillFromOther(TreeResult* main, const TreeResult& other, const std::string& otherName)
+// of `other` (none when the volume has one tree): both trees point to the same
+// file data. True when the root directory stays unknown.
+bool FillFromOther(TreeResult* main, const TreeResult* other, const std::string& otherName)
 {
     bool rootLost = false;
     std::set<std::string> have;
     for (const FileRecord& f : main->listing.files) have.insert(ComparableName(f.path));
-    std::map<std::string, bool> otherBroken;
-    for (const auto& b : other.broken) otherBroken[ComparableName(b.first)] = b.second;
-    for (const auto& b : main->broken) {
-        std::string shown = b.first.empty() ? "/" : b.first;
-        std::string key = ComparableName(b.first);
-        auto ob = otherBroken.find(key);
-        bool otherHasDir = key.empty();
+    std::set<std::string> otherBroken;
+    std::vector<std::pair<std::string, size_t>> otherFiles;  // comparable path, index; sorted
+    if (other) {
+        for (const Broken& b : other->broken) otherBroken.insert(ComparableName(b.path));
+        for (size_t i = 0; i < other->listing.files.size(); ++i)
+            otherFiles.push_back({ComparableName(other->listing.files[i].path), i});
+        std::sort(otherFiles.begin(), otherFiles.end());
+    }
+    for (const Broken& b : main->broken) {
+        std::string shown = b.path.empty() ? "/" : b.path;
+        std::string key = ComparableName(b.path), prefix = key + "/";
+        bool otherHasDir = other && key.empty();
         size_t added = 0;
-        for (const FileRecord& f : other.listing.files) {
-            std::string fk = ComparableName(f.path);
-            if (!Under(fk, key)) continue;
+        for (auto it = std::lower_bound(otherFiles.begin(), otherFiles.end(), std::make_pair(prefix, size_t(0)));
+             it != otherFiles.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
             otherHasDir = true;
-            if (!have.insert(fk).second) continue;
-            FileRecord copy = f;
-            copy.path = b.first + f.path.substr(b.first.size());
+            if (!have.insert(it->first).second) continue;
+            FileRecord copy = other->listing.files[it->second];
+            copy.path = b.path + copy.path.substr(b.path.size());
             main->listing.files.push_back(copy);
             ++added;
         }
-        if (ob == otherBroken.end() && (otherHasDir || added)) {
-            main->listing.notes.push_back("directory " + shown + " unreadable: listed from the " + otherName + " tree");
+        const char* why = b.corrupt ? " is corrupt" : b.whole ? " unreadable" : " partly unreadable";
+        if (!otherBroken.count(key) && (otherHasDir || added)) {
+            main->listing.notes.push_back("directory " + shown + (b.corrupt ? " is corrupt" : " unreadable") +
+                                          ": listed from the " + otherName + " tree");
             continue;
         }
-        std::string what = b.second ? "unreadable: its files are not listed"
-                                    : "partly unreadable: some of its files may not be listed";
-        main->listing.unknown.push_back("directory " + shown + " " + what);
-        rootLost = rootLost || (b.first.empty() && b.second && added == 0);
+        main->listing.unknown.push_back("directory " + shown + why +
+                                        (b.whole ? ": its files are not listed" : ": some of its files may not be listed"));
+        rootLost = rootLost || (b.path.empty() && b.whole && added == 0);
     }
     return rootLost;
 }
 
 }  // namespace
 
-bool HasIsoDescriptors(ISectorReader& reader)
-{
-    uint8_t s[kFsSectorSize];
-    for (uint32_t lba = kFirstDescriptor; lba < kFirstDescriptor + kMaxDescriptors; ++lba) {
-        if (!reader.Read(lba, s)) continue;
-        return IsDescriptor(s);
-    }
-    return false;
-}
-
-uint32_t IsoVolumeSectors(ISectorReader& reader)
-{
-    Descriptors d;
-    ScanDescriptors(reader, &d);
-    if (d.primary) return Le32(d.pvd + 80);
-    if (d.joliet) return Le32(d.svd + 80);
-    return 0;
-}
 
 bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::string* error)
 {
     Descriptors d;
-    ScanDescriptors(reader, &d);
+    Session session = ReadSession(reader, &d, true);
     const char* lostPrimary = "the primary volume descriptor is unreadable";
     if (!d.primary && !d.joliet) {
-        *error = d.unreadable.empty() ? "no ISO 9660 volume descriptor at sector 16"
+        *error = d.unreadable.empty() ? "no ISO 9660 volume descriptor at sector " + std::to_string(session.start + 16)
                                       : "the ISO 9660 volume descriptors are unreadable (sector " +
                                             std::to_string(d.unreadable.front()) + ")";
         return false;
@@ -371,15 +382,14 @@ bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::strin
         return false;
     }
     TreeResult primary, joliet;
-    if (d.primary) primary = WalkTree(reader, d.pvd, false);
-    if (d.joliet) joliet = WalkTree(reader, d.svd, true);
+    if (d.primary) primary = WalkTree(reader, d.pvd, false, session.end);
+    if (d.joliet) joliet = WalkTree(reader, d.svd, true, session.end);
 
     bool useJoliet = which == FsChoice::Joliet || (which == FsChoice::Any && (!d.primary || (!primary.rockRidge && d.joliet)));
     TreeResult& main = useJoliet ? joliet : primary;
     const TreeResult* other = useJoliet ? (d.primary ? &primary : nullptr) : (d.joliet ? &joliet : nullptr);
-    TreeResult none;
-    if (FillFromOther(&main, other ? *other : none, useJoliet ? "primary" : "Joliet")) {
-        *error = "the root directory is unreadable in every tree";
+    if (FillFromOther(&main, other, useJoliet ? "primary" : "Joliet")) {
+        *error = other ? "the root directory is unreadable in every tree" : "the root directory is unreadable";
         return false;
     }
     *listing = std::move(main.listing);
@@ -391,7 +401,25 @@ bool ReadIso(ISectorReader& reader, FsChoice which, Listing* listing, std::strin
         listing->systemName = main.rockRidge ? "ISO 9660 + Rock Ridge" : "ISO 9660";
     }
     if (!d.primary) listing->notes.push_back(std::string(lostPrimary) + ": listed from the Joliet tree");
-    listing->volumeSectors = Le32((d.primary ? d.pvd : d.svd) + 80);
+    // The primary root lost: whether it had Rock Ridge names is not known, so Joliet's are shown.
+    for (const Broken& b : primary.broken)
+        if (which == FsChoice::Any && useJoliet && b.path.empty())
+            listing->notes.push_back(std::string("directory /") + (b.corrupt ? " is corrupt" : " unreadable") +
+                                     ": listed from the Joliet tree");
+    listing->volumeSectors = session.end;
+    if (session.number > 1)
+        listing->notes.push_back("the disc holds " + std::to_string(session.number) +
+                                 " sessions: listed from the last one, which starts at sector " +
+                                 std::to_string(session.start));
+    uint64_t after = reader.SectorCount() > listing->volumeSectors ? reader.SectorCount() - listing->volumeSectors : 0;
+    // Sectors after the last session found: another session may lie there,
+    // unknown for certain when sectors where its descriptors could lie are missing.
+    std::string beyond = "the copy holds " + std::to_string(after) + " sectors after the volume's end at sector " +
+                         std::to_string(listing->volumeSectors);
+    if (after > kSessionSlack && session.unsure)
+        listing->unknown.push_back(beyond + ", some of them missing: a later session there may not be listed");
+    else if (after > kSessionSlack)
+        listing->notes.push_back(beyond + ": they hold no later session that could be found");
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <set>
 
 #include "filesys/readers.h"
 
@@ -81,12 +82,14 @@ void MeasureDamage(const ISectorReader& reader, Listing* listing)
 DamageSummary Summarise(const Listing& listing)
 {
     DamageSummary s;
+    std::set<std::pair<uint32_t, uint64_t>> counted;  // first sector and size of the data counted
     for (const FileRecord& f : listing.files) {
+        if (f.symlink) continue;
         if (f.unknown) {
             ++s.unknown;
         } else if (f.missingSectors) {
             ++s.damaged;
-            s.bytesLost += f.missingBytes;
+            if (counted.insert({f.extents.empty() ? 0 : f.extents[0].lba, f.size}).second) s.bytesLost += f.missingBytes;
         } else {
             ++s.complete;
         }
@@ -95,9 +98,40 @@ DamageSummary Summarise(const Listing& listing)
     return s;
 }
 
-bool ListFiles(ISectorReader& reader, FsChoice choice, Listing* listing, std::string* error)
+namespace {
+
+// The reads of one listing, counted against one budget.
+class CBudgetReader : public ISectorReader {
+public:
+    explicit CBudgetReader(ISectorReader& inner)
+        : inner_(inner), left_(4 * uint64_t(std::min<uint32_t>(inner.SectorCount(), kMaxBudgetSectors)) + 65536)
+    {
+    }
+    uint32_t SectorCount() const override { return inner_.SectorCount(); }
+    bool Present(uint32_t lba) const override { return inner_.Present(lba); }
+    bool Read(uint32_t lba, uint8_t* out) override
+    {
+        if (left_ == 0) {
+            exhausted_ = true;
+            return false;
+        }
+        --left_;
+        ++reads_;
+        return inner_.Read(lba, out);
+    }
+    bool Exhausted() const { return exhausted_; }
+    uint64_t Reads() const { return reads_; }
+
+private:
+    static constexpr uint32_t kMaxBudgetSectors = 1u << 26;  // 128 GiB: a copy larger than any disc still ends
+    ISectorReader& inner_;
+    uint64_t left_;
+    uint64_t reads_ = 0;
+    bool exhausted_ = false;
+};
+
+bool ListWithin(ISectorReader& reader, FsChoice choice, Listing* listing, std::string* error)
 {
-    *listing = Listing();
     bool ok = false;
     if (choice == FsChoice::Udf) {
         ok = fs::ReadUdf(reader, listing, error);
@@ -118,12 +152,32 @@ bool ListFiles(ISectorReader& reader, FsChoice choice, Listing* listing, std::st
         ok = fs::ReadUdf(reader, listing, error);
         if (!ok) *error = "no ISO 9660 or UDF file system found (" + *error + ")";
     }
-    if (ok) MeasureDamage(reader, listing);
     return ok;
+}
+
+}  // namespace
+
+bool ListFiles(ISectorReader& reader, FsChoice choice, Listing* listing, std::string* error)
+{
+    *listing = Listing();
+    CBudgetReader budget(reader);
+    bool ok = ListWithin(budget, choice, listing, error);
+    if (budget.Exhausted()) {
+        std::string stop = "the listing stopped after " + std::to_string(budget.Reads()) +
+                           " sector reads: the file system's structures ask for more than the volume holds";
+        if (!ok) *error = stop + " (" + *error + ")";
+        else listing->unknown.push_back(stop + "; some files may not be listed");
+    }
+    if (!ok) return false;
+    std::sort(listing->files.begin(), listing->files.end(),
+              [](const FileRecord& a, const FileRecord& b) { return a.path < b.path; });
+    MeasureDamage(reader, listing);
+    return true;
 }
 
 uint32_t ClaimedVolumeSectors(ISectorReader& reader)
 {
-    uint32_t iso = fs::IsoVolumeSectors(reader);
-    return std::max(iso, fs::UdfVolumeSectors(reader));
+    CBudgetReader budget(reader);
+    uint32_t iso = fs::IsoVolumeSectors(budget);
+    return std::max(iso, fs::UdfVolumeSectors(budget));
 }

@@ -16,7 +16,9 @@ struct FileRecord {
     std::string path;                 // "/DCIM/IMG_0001.JPG", UTF-8
     uint64_t size = 0;                // bytes
     std::vector<FileExtent> extents;  // where the bytes lie (sparse parts have none)
-    bool unknown = false;             // where the file lies is not known (its entry is unreadable)
+    bool unknown = false;             // where the file lies is not known (its entry is unreadable); size too
+    bool symlink = false;             // a symbolic link: no data of its own, not counted as a file
+    std::string linkTarget;           // where it points, as recorded ("../x", "/usr/bin"); may be empty
     // Filled by MeasureDamage:
     uint32_t missingSectors = 0;
     uint64_t missingBytes = 0;
@@ -43,7 +45,7 @@ struct DamageSummary {
     uint64_t complete = 0;
     uint64_t damaged = 0;
     uint64_t unknown = 0;   // files whose place is unknown, and unreadable parts
-    uint64_t bytesLost = 0;
+    uint64_t bytesLost = 0; // data that several names share (hard links) counts once
 };
 DamageSummary Summarise(const Listing& listing);
 
@@ -51,10 +53,14 @@ DamageSummary Summarise(const Listing& listing);
 // UDF when the volume has no readable ISO 9660 tree.
 enum class FsChoice { Any, Iso, Joliet, Udf };
 
-// Reads the chosen tree. False with *error set when the file system itself
-// cannot be read (no volume descriptor, no root directory).
+// Reads the chosen tree, files sorted by path. False with *error set when the
+// file system itself cannot be read (no volume descriptor, no root directory).
+// All reads of one listing share one budget of a few times the copy's
+// sectors; a volume whose structures ask for more is listed as far as the
+// budget goes, and an unknown line says so.
 bool ListFiles(ISectorReader& reader, FsChoice choice, Listing* listing, std::string* error);
 
 // The volume size that the file system claims in sectors (ISO 9660 volume
-// space size; UDF partition end or last anchor), 0 when none is found.
+// space size, of the last session where a CD puts one; UDF partition end or
+// last anchor), 0 when none is found. Reads a few sectors: `reader` may be a drive.
 uint32_t ClaimedVolumeSectors(ISectorReader& reader);

@@ -40,8 +40,11 @@ bool CImageSetReader::Open(const std::string& flagPath, const std::string& image
     for (unsigned i = 0; i < kFlagHeaderBytes; i += 4) sum += Word(raw + i);
     headerValid_ = sum == 0;
     sectorCount_ = Word(raw);
-    // Bytes the file does not hold read as missing, as the engine reads them.
-    bitmap_.assign((uint64_t(sectorCount_) + 7) / 8, 0xFF);
+    // Bytes the file does not hold read as missing, as the engine reads them;
+    // the bitmap is never larger than the file (the header may claim anything).
+    int64_t flagBytes = rawio::Size(flagFd);
+    uint64_t held = flagBytes > int64_t(kFlagHeaderBytes) ? uint64_t(flagBytes) - kFlagHeaderBytes : 0;
+    bitmap_.assign(size_t(std::min<uint64_t>((uint64_t(sectorCount_) + 7) / 8, held)), 0xFF);
     size_t got = 0;
     while (got < bitmap_.size()) {
         unsigned chunk = unsigned(std::min<size_t>(bitmap_.size() - got, 1u << 20));
@@ -55,12 +58,16 @@ bool CImageSetReader::Open(const std::string& flagPath, const std::string& image
         *error = imagePath + ": cannot open the image";
         return false;
     }
+    // Sectors past the end of the image are not in the copy, whatever the flags say.
+    int64_t imageBytes = rawio::Size(imageFd_);
+    imageSectors_ = imageBytes > 0 ? uint64_t(imageBytes) / kFsSectorSize : 0;
     return true;
 }
 
 bool CImageSetReader::Present(uint32_t lba) const
 {
-    return lba < sectorCount_ && !(bitmap_[lba / 8] & (1u << (lba % 8)));
+    return lba < sectorCount_ && lba < imageSectors_ && lba / 8 < bitmap_.size() &&
+           !(bitmap_[lba / 8] & (1u << (lba % 8)));
 }
 
 bool CImageSetReader::Read(uint32_t lba, uint8_t* out)

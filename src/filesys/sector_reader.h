@@ -43,6 +43,7 @@ public:
 private:
     int imageFd_ = -1;
     uint32_t sectorCount_ = 0;
+    uint64_t imageSectors_ = 0;    // whole sectors the image file holds
     bool headerValid_ = false;
     std::vector<uint8_t> bitmap_;  // bit set: missing
 };

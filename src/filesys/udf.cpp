@@ -15,6 +15,7 @@ constexpr unsigned kMaxAllocExtents = 4096;  // chained allocation extent descri
 constexpr uint64_t kMaxDirectoryBytes = 64u << 20;
 constexpr uint64_t kMaxFiles = 4000000;
 constexpr uint8_t kFileTypeDirectory = 4;
+constexpr uint8_t kFileTypeSymlink = 12;
 constexpr uint8_t kCharDirectory = 0x02;
 constexpr uint8_t kCharDeleted = 0x04;
 constexpr uint8_t kCharParent = 0x08;
@@ -76,7 +77,10 @@ public:
         std::set<uint32_t> seen;
         for (unsigned chain = 0; chain <= kMaxAllocExtents; ++chain) {
             UdfAddress next;
-            if (!Descriptors(ads, adLen, adType, at.partition, &left, e, &next)) return true;
+            if (!Descriptors(ads, adLen, adType, at.partition, &left, e, &next)) {
+                e->incomplete = e->incomplete || left > 0;  // fewer bytes placed than the entry's size
+                return true;
+            }
             uint32_t sector;
             if (!vol_.Sector(next, &sector) || !seen.insert(sector).second || !vol_.ReadBlock(next, s) ||
                 !UdfTagValid(s, kFsSectorSize, kUdfTagAllocExtent) || 24 + uint64_t(Le32(s + 20)) > kFsSectorSize) {
@@ -115,14 +119,12 @@ public:
             }
             uint64_t recorded = 0;
             for (const FileExtent& x : dir.extents) recorded += x.bytes;
-            // No more than the sectors left to read can hold.
-            data.assign(size_t(std::min({dir.size, recorded, budget_ * kFsSectorSize})), 0);
+            data.assign(size_t(std::min(dir.size, recorded)), 0);
             size_t at = 0;
             uint8_t s[kFsSectorSize];
             for (const FileExtent& x : dir.extents) {
                 for (uint64_t k = 0; k * kFsSectorSize < x.bytes && at < data.size(); ++k, at += kFsSectorSize) {
-                    bool ok = budget_ > 0 && reader_.Read(uint32_t(x.lba + k), s);
-                    if (budget_) --budget_;
+                    bool ok = reader_.Read(uint32_t(x.lba + k), s);
                     lost.push_back(!ok);
                     if (ok) std::memcpy(data.data() + at, s, std::min<size_t>(kFsSectorSize, data.size() - at));
                 }
@@ -131,18 +133,27 @@ public:
         }
         bool partly = dir.incomplete;
         for (bool l : lost) partly = partly || l;
+        // Identifiers follow one another to the directory's end: bytes that
+        // read but hold none, after no lost sector, are corruption.
+        bool corrupt = false, resync = false;
         size_t pos = 0;
         while (pos + 38 <= data.size()) {
             size_t sector = pos / kFsSectorSize;
             if (lost[sector] || !UdfTagValid(data.data() + pos, data.size() - pos, kUdfTagFileId)) {
+                corrupt = corrupt || (!lost[sector] && !resync);
+                resync = true;
                 pos += 4;  // look for the next identifier on its 4-byte grid
                 continue;
             }
+            resync = false;
             const uint8_t* f = data.data() + pos;
             uint8_t chars = f[18];
             size_t nameLen = f[19], iuLen = Le16(f + 36);
             size_t total = (38 + iuLen + nameLen + 3) & ~size_t(3);
-            if (pos + total > data.size()) break;
+            if (pos + total > data.size()) {
+                corrupt = true;
+                break;
+            }
             UdfAddress icb{Le32(f + 24), Le16(f + 28)};
             std::string name = DString(f + 38 + iuLen, nameLen);
             pos += total;
@@ -159,21 +170,35 @@ public:
             Entry e;
             if (!ReadEntry(icb, &e)) {
                 r.unknown = true;
+            } else if (e.fileType == kFileTypeSymlink) {
+                r.symlink = true;
+                r.linkTarget = LinkTarget(e);
             } else {
                 r.size = e.size;
                 r.extents = e.extents;
                 r.unknown = e.incomplete;
             }
             if (out_->files.size() < kMaxFiles) out_->files.push_back(r);
+            else tooMany = true;
         }
-        if (partly)
+        if (pos < data.size() && !lost.back() && !partly) corrupt = true;  // a tail too short for an identifier
+        if (corrupt)
+            out_->unknown.push_back("directory " + Shown(path) + " is corrupt: some of its files may not be listed");
+        else if (partly)
             out_->unknown.push_back("directory " + Shown(path) + " partly unreadable: some of its files may not be listed");
     }
 
     void Enter(const std::string& path, UdfAddress icb, unsigned depth)
     {
         uint32_t sector = 0;
-        if (!vol_.Sector(icb, &sector) || !visited_.insert(sector).second) return;
+        if (!vol_.Sector(icb, &sector)) {
+            out_->unknown.push_back("directory " + Shown(path) + " unreadable: its files are not listed");
+            return;
+        }
+        if (!visited_.insert(sector).second) {  // points back to a directory listed before
+            out_->unknown.push_back("directory " + Shown(path) + " is corrupt: its files are not listed");
+            return;
+        }
         Entry e;
         if (!ReadEntry(icb, &e) || e.fileType != kFileTypeDirectory) {
             out_->unknown.push_back("directory " + Shown(path) + " unreadable: its files are not listed");
@@ -182,9 +207,26 @@ public:
         Directory(path, e, depth);
     }
 
-    uint64_t budget_ = 0;
+    bool tooMany = false;
 
 private:
+    // A symbolic link's path components, when they are held in its entry.
+    static std::string LinkTarget(const Entry& e)
+    {
+        std::string out;
+        const std::vector<uint8_t>& p = e.embedded;
+        for (size_t at = 0; at + 4 <= p.size() && at + 4 + p[at + 1] <= p.size(); at += 4 + p[at + 1]) {
+            uint8_t type = p[at], len = p[at + 1];
+            if (type == 2) {
+                out = "/";
+                continue;
+            }
+            if (!out.empty() && out.back() != '/') out += '/';
+            out += type == 3 ? ".." : type == 4 ? "." : type == 5 ? DString(p.data() + at + 4, len) : "";
+        }
+        return out;
+    }
+
     // One run of allocation descriptors; true with *next set when it ends in
     // a pointer to an allocation extent descriptor.
     bool Descriptors(const uint8_t* p, uint32_t len, unsigned type, uint16_t partition, uint64_t* left, Entry* e,
@@ -233,13 +275,14 @@ bool ReadUdf(ISectorReader& reader, Listing* listing, std::string* error)
     listing->systemName = "UDF " + vol.revision;
     listing->volumeSectors = vol.volumeEnd;
     UdfWalker w(vol, reader, listing);
-    w.budget_ = uint64_t(reader.SectorCount()) * 2 + 1024;
     Entry rootEntry;
     if (!w.ReadEntry(root, &rootEntry) || rootEntry.fileType != kFileTypeDirectory) {
         *error = "the UDF root directory's entry is unreadable";
         return false;
     }
     w.Enter("", root, 0);
+    if (w.tooMany)
+        listing->unknown.push_back("the tree holds more than " + std::to_string(kMaxFiles) + " files: the rest are not listed");
     if (vol.mirrorUsed) listing->notes.push_back("blocks of the metadata file were read from its mirror");
     return true;
 }

@@ -127,12 +127,16 @@ bool CUdfVolume::LoadMetadata(Partition* p, uint32_t fileBlock, uint32_t mirrorB
 
 bool CUdfVolume::Open(std::string* error, std::vector<std::string>* notes)
 {
-    uint32_t count = reader_.SectorCount();
-    uint32_t anchors[3] = {kAnchorLba, count > kAnchorLba ? count - 1 - kAnchorLba : 0, count ? count - 1 : 0};
+    // The backups lie at N-257 and N-1 of the volume; a copy often holds one
+    // sector less than the volume (it counts up to the drive's last address),
+    // so both places are looked for as if the volume were one sector longer too.
+    uint64_t count = reader_.SectorCount();
+    const uint64_t anchors[5] = {kAnchorLba, count - 1 - kAnchorLba, count - kAnchorLba, count - 1, count};
     uint8_t s[kFsSectorSize];
     bool found = false;
-    for (int i = 0; i < 3 && !partitions_.size(); ++i) {
-        uint32_t at = anchors[i];
+    for (int i = 0; i < 5 && !partitions_.size(); ++i) {
+        if (anchors[i] >= count || anchors[i] > UINT32_MAX) continue;  // also the ones that wrapped below 0
+        uint32_t at = uint32_t(anchors[i]);
         if (at < kAnchorLba || !reader_.Read(at, s) || !UdfTagValid(s, kFsSectorSize, kTagAnchor) || Le32(s + 12) != at)
             continue;
         found = true;

@@ -174,13 +174,16 @@ TEST_F(IsoImages, AnUnreadableDirectoryOrDescriptorIsReadFromTheOtherTree)
     auto expected = OracleFor(fileDamage);
 
     uint32_t primaryDcim = DirectorySector(image, false, "DCIM"), jolietDcim = DirectorySector(image, true, "DCIM");
+    uint32_t primaryRoot = DirectorySector(image, false, ".");
     ASSERT_NE(primaryDcim, 0u);
     ASSERT_NE(jolietDcim, 0u);
     ASSERT_NE(primaryDcim, jolietDcim);
     struct Case {
         std::set<uint32_t> lost;
         FsKind kind;
-    } cases[] = {{{primaryDcim}, FsKind::RockRidge}, {{16}, FsKind::Joliet}, {{jolietDcim}, FsKind::RockRidge}};
+        size_t notes;  // which copy was used instead
+    } cases[] = {{{primaryDcim}, FsKind::RockRidge, 1}, {{16}, FsKind::Joliet, 1}, {{jolietDcim}, FsKind::RockRidge, 0},
+                 {{primaryRoot}, FsKind::Joliet, 1}};
     for (const Case& c : cases) {
         std::set<uint32_t> missing = fileDamage;
         missing.insert(c.lost.begin(), c.lost.end());
@@ -191,6 +194,7 @@ TEST_F(IsoImages, AnUnreadableDirectoryOrDescriptorIsReadFromTheOtherTree)
         EXPECT_EQ(l.kind, c.kind) << *c.lost.begin();
         EXPECT_EQ(OurSpans(l, missing), expected) << *c.lost.begin();
         EXPECT_TRUE(l.unknown.empty()) << l.unknown.front();
+        EXPECT_EQ(l.notes.size(), c.notes) << *c.lost.begin();
     }
 
     // Both copies of the directory lost: its files are unknown, the rest is listed.
@@ -248,9 +252,19 @@ TEST_F(IsoImages, FilesCommandExitsByWhatItFound)
     for (uint32_t s = 16; s < 40; ++s) all.insert(s);
     WriteFlagFile(flag, sectors, all);
     EXPECT_EQ(runFiles({}, &text), 2);
+    // A copy short of the volume: warned of only where it cuts into file data.
     WriteFlagFile(flag, sectors - 10, {});
-    runFiles({}, &text);
-    EXPECT_NE(text.find("the volume is 10 sectors longer than the copy"), std::string::npos) << text;
+    EXPECT_EQ(runFiles({}, &text), 0);
+    EXPECT_EQ(text.find("longer than the copy"), std::string::npos) << text;
+    uint32_t dataEnd = 0;
+    bool ok = false;
+    for (const FileRecord& f : ListSet(flag, image, FsChoice::Any, &ok).files)
+        for (const FileExtent& e : f.extents) dataEnd = std::max(dataEnd, e.lba + uint32_t((e.bytes + 2047) / 2048));
+    WriteFlagFile(flag, dataEnd - 1, {});
+    EXPECT_EQ(runFiles({}, &text), 1);
+    EXPECT_NE(text.find("the volume is " + std::to_string(sectors - dataEnd + 1) + " sectors longer than the copy"),
+              std::string::npos)
+        << text;
 }
 
 TEST(IsoMultiExtent, AFileOver4GiBIsListedWithEveryExtent)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "cli/files_command.h"
 #include "filesys/image_tools.h"
 
 namespace {
@@ -106,9 +107,10 @@ protected:
         return image;
     }
 
-    Listing List(const std::string& image, const std::set<uint32_t>& missing)
+    // A copy of `short_` sectors less than the image (one: the drive's last address counted as the size).
+    Listing List(const std::string& image, const std::set<uint32_t>& missing, uint32_t short_ = 0)
     {
-        WriteFlagFile(flag, ImageSectors(image), missing);
+        WriteFlagFile(flag, ImageSectors(image) - short_, missing);
         bool ok = false;
         std::string error;
         Listing l = ListSet(flag, image, FsChoice::Udf, &ok, &error);
@@ -164,10 +166,12 @@ TEST_F(UdfImages, LostAnchorSequenceOrEntryUsesTheOtherCopyOrSaysWhatIsUnknown)
     for (uint32_t s = start; s < start + blocks; ++s) lost.insert(s);
     std::set<uint32_t> missing = lost;
     missing.insert(table.begin()->first);
-    Listing l = List(image, missing);
-    EXPECT_EQ(l.files.size(), files.size());
-    EXPECT_EQ(DamagedOf(l), ExpectedDamage(files, table, missing));
-    EXPECT_EQ(l.notes.size(), 2u);  // the backup anchor, the reserve sequence
+    for (uint32_t short_ : {0u, 1u}) {
+        Listing l = List(image, missing, short_);
+        EXPECT_EQ(l.files.size(), files.size()) << short_;
+        EXPECT_EQ(DamagedOf(l), ExpectedDamage(files, table, missing));
+        EXPECT_EQ(l.notes.size(), 2u);  // the backup anchor, the reserve sequence
+    }
 
     // A file's entry lost: that file is unknown, the others are listed.
     std::ifstream in(image, std::ios::binary);
@@ -176,10 +180,39 @@ TEST_F(UdfImages, LostAnchorSequenceOrEntryUsesTheOtherCopyOrSaysWhatIsUnknown)
     for (uint32_t lba = 0; in.read(reinterpret_cast<char*>(s), sizeof s); ++lba)
         if ((s[0] == 5 || s[0] == 10) && s[1] == 1 && s[27] == 5) fileEntry = lba;  // tag 261 / 266, a file
     ASSERT_NE(fileEntry, 0u);
-    l = List(image, {fileEntry});
+    Listing l = List(image, {fileEntry});
     DamageSummary sum = Summarise(l);
     EXPECT_EQ(sum.unknown, 1u);
     EXPECT_EQ(sum.complete, files.size() - 1);
+    // Its size is not known either: no "0 bytes".
+    auto lines = FilesAfterCopy(flag, image, true);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].find(" bytes"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("unknown: its entry is unreadable"), std::string::npos) << lines[0];
+}
+
+TEST_F(UdfImages, AnIdentifierThatFailsItsTagMakesItsDirectoryCorrupt)
+{
+    std::string image = Genisoimage();
+    std::fstream io(image, std::ios::binary | std::ios::in | std::ios::out);
+    uint8_t s[2048];
+    std::vector<uint32_t> dirSectors;  // those that start with the parent's identifier (tag 257)
+    for (uint32_t lba = 0; io.read(reinterpret_cast<char*>(s), sizeof s); ++lba)
+        if (s[0] == 1 && s[1] == 1) dirSectors.push_back(lba);
+    ASSERT_GE(dirSectors.size(), 2u);
+    io.clear();
+    io.seekg(std::streamoff(dirSectors[1]) * 2048);
+    io.read(reinterpret_cast<char*>(s), sizeof s);
+    size_t second = (38 + (s[36] | s[37] << 8) + s[19] + 3) & ~size_t(3);
+    ASSERT_EQ(s[second], 1);
+    s[second + 4] ^= 0x55;  // the second identifier's tag checksum
+    io.seekp(std::streamoff(dirSectors[1]) * 2048);
+    io.write(reinterpret_cast<const char*>(s), sizeof s);
+    io.close();
+    Listing l = List(image, {});
+    ASSERT_EQ(l.unknown.size(), 1u);
+    EXPECT_NE(l.unknown[0].find(" is corrupt: some of its files may not be listed"), std::string::npos) << l.unknown[0];
+    EXPECT_LT(l.files.size(), files.size());
 }
 
 }  // namespace
