@@ -167,6 +167,7 @@ private:
             return;
         }
         if (!visited_.insert(lba).second) return;  // a loop, or a directory listed twice
+        if (!path.empty()) out_->folders.push_back(path);
         uint32_t sectors = uint32_t((uint64_t(bytes) + kFsSectorSize - 1) / kFsSectorSize);
         uint32_t missing = 0;
         Pending pending;
@@ -239,6 +240,7 @@ private:
                 pending->name = name;
                 pending->file = FileRecord();
                 pending->file.path = full;
+                pending->file.modified = IsoRecordTime(r + 18);
             }
             pending->file.size += dataLen;
             if (dataLen) pending->file.extents.push_back({start, dataLen});
