@@ -303,7 +303,7 @@ std::string SafeName(const std::string& name)
         if (DeviceName(out)) out = "_" + out;
         if (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.back() = '_';
     }
-    if (out.empty() || out == "." || out == "..") out = std::string(out.size() + 1, '_');
+    if (out.empty() || out == "." || out == "..") out = std::string(std::max<size_t>(out.size(), 1), '_');
     return out;
 }
 
