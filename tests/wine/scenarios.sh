@@ -588,7 +588,7 @@ scenario_files_after_copy_and_extract() {
     "file Docs/c.txt 5000" "bad 150-160"
   GLEANOR_EXTRACT_FOLDER="$(winpath "$DIR/files")" start_program damaged
   robot <<EOT || return 1
-main "Gleanor 1.6" 20000
+main "Gleanor 1.6" 60000
 wait-enabled $START 10000
 click $LEVEL_UP
 click $SHORTER
