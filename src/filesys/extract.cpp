@@ -195,7 +195,9 @@ private:
     std::string Host(const std::string& rel) const
     {
         std::string out = folder_;
-        for (char c : rel) out += c == '/' ? rawio::kSep : c;
+        bool endsInSep = !out.empty() && (out.back() == '/' || out.back() == rawio::kSep);
+        for (size_t i = endsInSep && !rel.empty() && rel[0] == '/' ? 1 : 0; i < rel.size(); ++i)
+            out += rel[i] == '/' ? rawio::kSep : rel[i];
         return out;
     }
 

@@ -12,11 +12,17 @@ namespace hostfs {
 
 namespace {
 
+constexpr size_t kLongPath = 240;
+
+// A long absolute path (C:\...) gets the prefix that lifts MAX_PATH: deep
+// folders of a disc reach past it.
 std::wstring Wide(const std::string& s)
 {
     int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), int(s.size()), nullptr, 0);
     std::wstring w(size_t(n > 0 ? n : 0), L'\0');
     if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.c_str(), int(s.size()), &w[0], n);
+    if (w.size() >= kLongPath && w[1] == L':' && w[2] == L'\\' && w.find(L'/') == std::wstring::npos)
+        w = L"\\\\?\\" + w;
     return w;
 }
 
