@@ -201,6 +201,9 @@ TEST(ExtractUdf, EqualsUdfclientsExtraction)
     CTempDir dir;
     MakeDeepTree(dir.File("tree/"), 12);
     Shell("rm -rf '" + dir.File("tree/deep") + "' '" + dir.File("tree/docs") + "'");  // udfclient's names stay short
+    // Small enough for udfclient to hold in its entry.
+    Shell("head -c 100 /dev/urandom >'" + dir.File("tree/DCIM/in entry.bin") + "' && touch -d @1500000000 '" +
+          dir.File("tree/DCIM/in entry.bin") + "'");
     std::string mk = dir.File("m.udf"), gen = dir.File("g.iso");
     const std::string uid = "0123456789abcdef", set = uid + "LinuxUDF:GLEANOR:GLEANOR:LinuxUDF";
     int status = 0;
