@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/extract_command.h"
 #include "cli/files_command.h"
 #include "ui/core/channel.h"
 
@@ -166,6 +167,7 @@ int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
     }
     if (options.command == Command::Demo) return RunDemo(options, io);
     if (options.command == Command::Files) return RunFiles(options, io);
+    if (options.command == Command::Extract) return RunExtract(options, io);
     CFrontEnd fe(options, io, manager);
     switch (options.command) {
     case Command::Drives: return RunDrives(fe);

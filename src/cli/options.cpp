@@ -95,6 +95,7 @@ bool ApplyEject(Options* o, const std::string&, std::string*) { return ApplyFlag
 bool ApplyYes(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::yesToAll, o); }
 bool ApplyAll(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesAll, o); }
 bool ApplyJson(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesJson, o); }
+bool ApplyDamaged(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::extractDamaged, o); }
 
 bool ApplySystem(Options* o, const std::string& v, std::string* error)
 {
@@ -117,6 +118,7 @@ bool ApplyMapfile(Options* o, const std::string& v, std::string* e)
 }
 bool ApplyFrom(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::fromImage, "--from", o, v, e); }
 bool ApplyOutput(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::output, "-o", o, v, e); }
+bool ApplyTo(Options* o, const std::string& v, std::string* e) { return ApplyPath(&Options::extractTo, "--to", o, v, e); }
 
 bool ApplyForceSize(Options* o, const std::string& v, std::string* error)
 {
@@ -183,7 +185,7 @@ const OptionSpec kOptions[] = {
     {"--drive", true, kDriveCommands | Bit(Command::Copy), ApplyDrive},
     {"--log-level", true, kAllCommands, ApplyLogLevel},
     {"--dest", true, Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
-    {"--image", true, Bit(Command::Copy) | Bit(Command::Import) | Bit(Command::Files), ApplyImage},
+    {"--image", true, Bit(Command::Copy) | Bit(Command::Import) | Bit(Command::Files) | Bit(Command::Extract), ApplyImage},
     {"--give-up", true, Bit(Command::Copy), ApplyGiveUp},
     {"--strategy", true, Bit(Command::Copy), ApplyStrategy},
     {"--cycle-tray", false, Bit(Command::Copy), ApplyCycleTray},
@@ -198,7 +200,9 @@ const OptionSpec kOptions[] = {
     {"-o", true, Bit(Command::Mapfile), ApplyOutput},
     {"--all", false, Bit(Command::Files), ApplyAll},
     {"--json", false, Bit(Command::Files), ApplyJson},
-    {"--system", true, Bit(Command::Files), ApplySystem},
+    {"--system", true, Bit(Command::Files) | Bit(Command::Extract), ApplySystem},
+    {"--to", true, Bit(Command::Extract), ApplyTo},
+    {"--damaged", false, Bit(Command::Extract), ApplyDamaged},
 };
 
 // Options that may be given more than once.
@@ -223,7 +227,7 @@ const CommandWord kCommands[] = {
     {"drives", Command::Drives}, {"estimate", Command::Estimate}, {"eject", Command::Eject},
     {"load", Command::Load},     {"copy", Command::Copy},         {"import", Command::Import},
     {"demo", Command::Demo},     {"files", Command::Files},       {"help", Command::Help},
-    {"mapfile", Command::Mapfile},
+    {"mapfile", Command::Mapfile}, {"extract", Command::Extract},
 };
 
 Command CommandFromWord(const std::string& word)
@@ -288,6 +292,14 @@ bool TakePositionals(Options* o, const std::vector<std::string>& words, std::str
 {
     // words[0] is the command itself.
     size_t extra = words.size() - 1;
+    if (o->command == Command::Extract) {
+        if (extra == 0 || words[1].empty())
+            return Fail(error, "extract needs the image set (gleanor extract IMAGE.flg --to DIR [PATH...])");
+        if (o->extractTo.empty()) return Fail(error, "extract needs --to DIR, the folder to write the files into");
+        o->filesFlag = words[1];
+        o->extractPaths.assign(words.begin() + 2, words.end());
+        return true;
+    }
     bool mapImport = o->command == Command::Import && !o->mapfile.empty();
     size_t allowed = (o->command == Command::Import || o->command == Command::Demo || o->command == Command::Mapfile ||
                       o->command == Command::Files) &&
@@ -402,6 +414,7 @@ std::string UsageText()
            "  mapfile IMAGE.flg      write the image set's map as a GNU ddrescue mapfile\n"
            "  demo [DIR]             rescue the bundled scratched disc (simulated) into DIR\n"
            "  files IMAGE.flg        list the files that the copy lacks sectors of\n"
+           "  extract IMAGE.flg --to DIR [PATH...]   write the complete files of the volume into DIR\n"
            "\n"
            "Options:\n"
            "  --sim PROFILE          a simulated drive instead of real ones (repeatable)\n"
@@ -424,9 +437,13 @@ std::string UsageText()
            "  -o FILE                mapfile: write to FILE (default: standard output)\n"
            "  --version              print the version\n"
            "  --all | --json         files: list every file | give the list as JSON\n"
-           "  --system iso|joliet|udf   files: the tree to read (default: the best one)\n"
+           "  --system iso|joliet|udf   files, extract: the tree to read (default: the best one)\n"
+           "  --to DIR               extract: the folder to write into\n"
+           "  --damaged              extract: write damaged files too, as NAME.damaged, holes filled\n"
            "\n"
            "Exit status: 0 done, 1 could not, 64 usage error, 130 after a second Ctrl-C;\n"
            "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...);\n"
-           "files exits 0 when no file is damaged, 1 when some are, 2 when it cannot read the file system.\n";
+           "files exits 0 when no file is damaged, 1 when some are, 2 when it cannot read the file system;\n"
+           "extract exits 0 when every file was written whole, 1 when some were left out or written\n"
+           "damaged, 2 when it cannot read the file system or write a file.\n";
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { None, Help, Version, Drives, Estimate, Eject, Load, Copy, Import, Demo, Mapfile, Files };
+enum class Command { None, Help, Version, Drives, Estimate, Eject, Load, Copy, Import, Demo, Mapfile, Files, Extract };
 
 // The four sources of a forced volume size, as the Force Volume Size dialog lists them.
 enum class ForceSource { None, Drive, Estimate, Flag, Sectors, FileSystem };
@@ -49,6 +49,9 @@ struct Options {
     bool filesAll = false;           // --all
     bool filesJson = false;          // --json
     std::string filesSystem;         // --system iso|joliet|udf ("": the best tree)
+    std::vector<std::string> extractPaths;  // extract IMAGE [PATH...]: files and folders of the volume
+    std::string extractTo;           // --to DIR
+    bool extractDamaged = false;     // --damaged
 };
 
 // Exit statuses of the program besides a copy's own outcome code (0..12).

@@ -180,6 +180,7 @@ private:
             broken.push_back({path, true, true});
             return;
         }
+        if (!path.empty()) out_->folders.push_back(path);
         uint32_t missing = 0;
         bool corrupt = false;
         Pending pending;
@@ -266,6 +267,7 @@ private:
                 pending->name = name;
                 pending->file = FileRecord();
                 pending->file.path = full;
+                pending->file.modified = IsoRecordTime(r + 18);
             }
             pending->file.size += dataLen;
             if (dataLen) pending->file.extents.push_back({start, dataLen});

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "filesys/file_time.h"
 #include "filesys/sector_reader.h"
 
 // A run of sectors that holds `bytes` bytes of a file, from the start of `lba`.
@@ -19,6 +20,8 @@ struct FileRecord {
     bool unknown = false;             // where the file lies is not known (its entry is unreadable); size too
     bool symlink = false;             // a symbolic link: no data of its own, not counted as a file
     std::string linkTarget;           // where it points, as recorded ("../x", "/usr/bin"); may be empty
+    FileTime modified;                // when it last changed, where the volume says
+    std::string embedded;             // the data itself, when the entry holds it (UDF); no extents then
     // Filled by MeasureDamage:
     uint32_t missingSectors = 0;
     uint64_t missingBytes = 0;
@@ -30,6 +33,7 @@ struct Listing {
     FsKind kind = FsKind::Iso9660;
     std::string systemName;            // "ISO 9660", "ISO 9660 + Rock Ridge", "Joliet", "UDF 2.01"
     std::vector<FileRecord> files;
+    std::vector<std::string> folders;  // the folders read, "/DCIM" (not the root)
     // Parts that stay unknown, one sentence each ("directory /DCIM unreadable:
     // its files are not listed"), and the other copies that were used.
     std::vector<std::string> unknown;

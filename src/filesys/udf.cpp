@@ -27,6 +27,7 @@ struct Entry {
     std::vector<uint8_t> embedded;    // data held in the entry itself
     bool isEmbedded = false;
     bool incomplete = false;          // an allocation extent descriptor was unreadable
+    FileTime modified;
 };
 
 // OSTA compressed Unicode: 8 bits a character, or 16 bits big-endian.
@@ -64,6 +65,7 @@ public:
         if (uint64_t(head) + eaLen + adLen > kFsSectorSize) return false;
         e->fileType = s[27];
         e->size = Le64(s + 56);
+        e->modified = UdfTimestamp(s + (id == kUdfTagFileEntry ? 84 : 92));
         unsigned adType = Le16(s + 34) & 7;
         const uint8_t* ads = s + head + eaLen;
         if (adType == 3) {
@@ -177,6 +179,8 @@ public:
                 r.size = e.size;
                 r.extents = e.extents;
                 r.unknown = e.incomplete;
+                r.modified = e.modified;
+                if (e.isEmbedded) r.embedded.assign(reinterpret_cast<const char*>(e.embedded.data()), size_t(e.size));
             }
             if (out_->files.size() < kMaxFiles) out_->files.push_back(r);
             else tooMany = true;
@@ -204,6 +208,7 @@ public:
             out_->unknown.push_back("directory " + Shown(path) + " unreadable: its files are not listed");
             return;
         }
+        if (!path.empty()) out_->folders.push_back(path);
         Directory(path, e, depth);
     }
 

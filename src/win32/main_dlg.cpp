@@ -5,6 +5,7 @@
 #include "app/core/settings.h"
 #include "ui/core/channel.h"
 #include "ui/logic/enabling.h"
+#include "ui/logic/files_report.h"
 #include "ui/logic/selectors.h"
 #include "ui/logic/settings_file.h"
 #include "win32/about_dlg.h"
@@ -66,6 +67,9 @@ void CMainDlg::AddAboutMenuItem()
     AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, text);
     if (LoadStringA(GetModuleHandleA(nullptr), IDS_SWEEPFIRST, text, kStringBuffer) > 0 && text[0])
         AppendMenuA(menu, MF_STRING, IDM_SWEEPFIRST, text);
+    wchar_t wide[kStringBuffer] = L"";
+    if (LoadStringW(GetModuleHandleW(nullptr), IDS_EXTRACTFILES, wide, kStringBuffer) > 0 && wide[0])
+        AppendMenuW(menu, MF_STRING, IDM_EXTRACTFILES, wide);
 }
 
 // The check mark follows the strategy, which the next copy uses.
@@ -129,6 +133,10 @@ INT_PTR CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool* ha
         if ((wParam & kSysCommandMask) == IDM_SWEEPFIRST) {
             settings.strategy = settings.strategy == kStrategySweep ? kStrategyCareful : kStrategySweep;
             ShowStrategy();
+            return TRUE;
+        }
+        if ((wParam & kSysCommandMask) == IDM_EXTRACTFILES) {
+            OnExtractFiles();
             return TRUE;
         }
         *handled = false;
@@ -240,6 +248,13 @@ void CMainDlg::OnStatusText(unsigned slot)
 
 void CMainDlg::OnEngineState(unsigned state)
 {
+    if (state == ENGINE_COPYING) copying_ = true;
+    if (copying_ && (state == ENGINE_IDLE || state == ENGINE_SHUTDOWN)) {
+        copying_ = false;
+        // What the image holds of the volume's files; an import file has no volume to read.
+        if (!engine.exportMode && CopyWasRun(engine.OutcomeText()))
+            ReportFilesAfterCopy(engine.flagFile.GetPath(), engine.imageFile.GetPath());
+    }
     if (state == ENGINE_SHUTDOWN) {
         power_.ShutdownWindows();  // its result is not used
         RunExitSequence();

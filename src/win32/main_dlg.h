@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -54,6 +55,7 @@ private:
     void OnChangeFolder();
     void OnImportFile();
     void OnForceSize();
+    void OnExtractFiles();
     void ShowLevelName();
     void ShowGiveUpName();
 
@@ -68,4 +70,7 @@ private:
     HWND statusControls[kStatusControlCount] = {};
     CWorkerThread workerThread;
     std::string userName;
+    bool copying_ = false;                  // ENGINE_COPYING seen, its end not yet
+    CWorkerThread extractThread_;
+    std::shared_ptr<std::atomic<bool>> extracting_ = std::make_shared<std::atomic<bool>>(false);
 };

@@ -5,12 +5,27 @@
 
 #include "ui/core/channel.h"
 #include "ui/logic/dialog_rules.h"
+#include "ui/logic/files_report.h"
 #include "win32/force_size_dlg.h"
 #include "win32/main_dlg.h"
 #include "win32/resource.h"
 
 namespace {
 constexpr char kImportFilter[] = "Import Files (*.imp)|*.imp||";
+constexpr char kFlagFilter[] = "Flag Files (*.flg)|*.flg||";
+
+struct ExtractJob {
+    std::string flag, image, folder;
+    std::shared_ptr<std::atomic<bool>> busy;
+};
+
+unsigned RunExtractJob(ExtractJob* job)
+{
+    ExtractImageSet(job->flag, job->image, job->folder);
+    job->busy->store(false);
+    delete job;
+    return 0;
+}
 }  // namespace
 
 void CMainDlg::OnChangeFolder()
@@ -65,4 +80,30 @@ void CMainDlg::OnForceSize()
     } else {
         engine.sizeForced = wasForced;
     }
+}
+
+// The complete files of the current image set (the last copy's, else a flag
+// file chosen) written into a folder, on a thread of their own.
+void CMainDlg::OnExtractFiles()
+{
+    if (extracting_->load()) {
+        LogPrintf(0, "Extract Files: still writing the files");
+        return;
+    }
+    std::string flag = engine.flagFile.GetPath(), image = engine.imageFile.GetPath();
+    if (flag.empty() || image.empty() || engine.exportMode) {
+        FileChoice choice;
+        choice.filter = kFlagFilter;
+        choice.mustExist = true;
+        choice.owner = hwnd_;
+        if (!Prompt().ChooseFile(choice, &flag)) return;
+        size_t dot = flag.rfind('.');
+        image = flag.substr(0, dot == std::string::npos ? flag.size() : dot) + ".iso";
+    }
+    std::string folder;
+    if (!ChooseExtractFolder(hwnd_, &folder)) return;
+    LogPrintf(0, "Extract Files: %s", folder.c_str());
+    extractThread_.Join();
+    extracting_->store(true);
+    extractThread_.Start(RunExtractJob, new ExtractJob{flag, image, folder, extracting_});
 }

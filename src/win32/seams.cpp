@@ -1,6 +1,7 @@
 #include "win32/seams.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -69,4 +70,31 @@ std::unique_ptr<IPowerOff> MakePowerOff()
     if (marker && *marker) return std::make_unique<CMarkerPowerOff>(marker);
 #endif
     return std::make_unique<CSystemPowerOff>();
+}
+
+bool ChooseExtractFolder(HWND owner, std::string* path)
+{
+#ifdef GLEANOR_TEST_SEAMS
+    const char* answer = std::getenv(kExtractFolderVariable);
+    if (answer && *answer) {
+        *path = answer;
+        return true;
+    }
+#endif
+    BROWSEINFOW info{};
+    info.hwndOwner = owner;
+    info.lpszTitle = L"Extract Files to";
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST item = SHBrowseForFolderW(&info);
+    if (!item) return false;
+    wchar_t chosen[MAX_PATH] = L"";
+    bool ok = SHGetPathFromIDListW(item, chosen) && chosen[0];
+    CoTaskMemFree(item);
+    if (!ok) return false;
+    int n = WideCharToMultiByte(CP_UTF8, 0, chosen, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return false;
+    path->assign(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, chosen, -1, &(*path)[0], n, nullptr, nullptr);
+    path->resize(size_t(n - 1));
+    return true;
 }

@@ -6,6 +6,7 @@
 #undef MessageBox
 
 #include <memory>
+#include <string>
 
 #include "platform/poster.h"
 #include "platform/prompt.h"
@@ -35,6 +36,12 @@ class CSystemPowerOff : public IPowerOff {
 public:
     bool ShutdownWindows() override;
 };
+
+// Asks for the folder that "Extract Files…" writes into (UTF-8); false when
+// none was chosen. In a test build (GLEANOR_TEST_SEAMS) GLEANOR_EXTRACT_FOLDER,
+// when set, is the answer: the shell's folder browser takes no window messages.
+bool ChooseExtractFolder(HWND owner, std::string* path);
+constexpr char kExtractFolderVariable[] = "GLEANOR_EXTRACT_FOLDER";
 
 // The system's power-off; in a test build (GLEANOR_TEST_SEAMS) the marker-file
 // seam instead when GLEANOR_POWEROFF_MARKER names a file.

@@ -213,4 +213,14 @@ TEST(CommandLine, MapfileCommandsTakeTheirFilesAndRefuseHalfAnImport)
     ExpectRefused({"mapfile"}, "mapfile needs the flag file");
     ExpectRefused({"mapfile", "a.flg", "b.flg"}, "unexpected argument 'b.flg'");
     ExpectRefused({"copy", "-o", "x"}, "-o is not an option of 'copy'");
+
+    Parsed ex = Parse({"extract", "HOLIDAY", "--to", "out", "/DCIM", "docs/a.txt", "--damaged", "--system", "udf"});
+    ASSERT_TRUE(ex.ok) << ex.error;
+    EXPECT_EQ("HOLIDAY", ex.options.filesFlag);
+    EXPECT_EQ("out", ex.options.extractTo);
+    EXPECT_EQ((std::vector<std::string>{"/DCIM", "docs/a.txt"}), ex.options.extractPaths);
+    EXPECT_TRUE(ex.options.extractDamaged);
+    ExpectRefused({"extract", "a.flg"}, "extract needs --to DIR");
+    ExpectRefused({"extract", "--to", "out"}, "extract needs the image set");
+    ExpectRefused({"files", "a.flg", "--to", "out"}, "--to is not an option of 'files'");
 }

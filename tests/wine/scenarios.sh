@@ -578,3 +578,41 @@ EOT
   check "white read position" grep -qi '#FFFFFF' "$DIR/colours.txt" || return 1
   check "cells not yet visited in the face colour" test "$(wc -l <"$DIR/colours.txt")" = 4
 }
+
+# A damaged disc's copy ends naming its files: the summary at level 0, the
+# damaged file at level 1, every file in LABEL.files.txt. "Extract Files…"
+# (its folder answered through GLEANOR_EXTRACT_FOLDER) writes the complete ones.
+scenario_files_after_copy_and_extract() {
+  new_scenario files_after_copy_and_extract
+  profile damaged "label SNAPSHOTS" "sectors 300" "file Photos/a.jpg 20000" "file Photos/b.jpg 400000" \
+    "file Docs/c.txt 5000" "bad 150-160"
+  GLEANOR_EXTRACT_FOLDER="$(winpath "$DIR/files")" start_program damaged
+  robot <<EOT || return 1
+main "Gleanor 1.6" 60000
+wait-enabled $START 10000
+click $LEVEL_UP
+click $SHORTER
+click $SHORTER
+click $SHORTER
+click $SHORTER
+click $SHORTER
+text $GIVEUP "Try 1 Minute"
+click $START
+open-file Open "$(winpath "$DIR/out/SNAPSHOTS.iso")" 20000
+wait-log "Exit 0x7: Give Up" 120000
+wait-log "files: 2 complete, 1 damaged, 0 unknown" 20000
+log-has "/Photos/b.jpg  400,000 bytes  missing 11 sectors, 22,528 bytes (5.6 %)"
+wait-enabled $EXIT 10000
+sysmenu 48
+wait-log "Extract Files: 2 written, 0 already there, 1 left out" 20000
+log-has "left out: /Photos/b.jpg  missing 11 sectors"
+click $EXIT
+gone "Gleanor 1.6" 10000
+EOT
+  stop_program || return 1
+  check "the list holds the damaged file" grep -q '^/Photos/b.jpg  400,000 bytes  missing 11 sectors' \
+    "$DIR/out/SNAPSHOTS.files.txt" || return 1
+  check "the list holds a complete file" grep -q '^/Docs/c.txt  5,000 bytes  complete' "$DIR/out/SNAPSHOTS.files.txt" || return 1
+  check "complete files extracted" test "$(stat -c %s "$DIR/files/Photos/a.jpg" "$DIR/files/Docs/c.txt")" = "$(printf '20000\n5000')" || return 1
+  check "the damaged file left out" test ! -e "$DIR/files/Photos/b.jpg"
+}

@@ -1,0 +1,74 @@
+#include "cli/extract_command.h"
+
+#include <cstdio>
+
+#include "filesys/extract.h"
+
+namespace {
+
+constexpr int kExitWhole = 0;
+constexpr int kExitSomeLeftOut = 1;
+constexpr int kExitCannot = 2;
+
+bool EndsWith(const std::string& s, const char* tail)
+{
+    std::string t = tail;
+    return s.size() > t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+std::string Printable(const std::string& s)
+{
+    std::string out;
+    for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+}
+
+}  // namespace
+
+void ImageSetFiles(const std::string& name, const std::string& image, std::string* flagPath, std::string* imagePath)
+{
+    std::string base = name;
+    if (EndsWith(name, ".flg") || EndsWith(name, ".iso")) base = name.substr(0, name.size() - 4);
+    *flagPath = EndsWith(name, ".flg") ? name : base + ".flg";
+    *imagePath = !image.empty() ? image : EndsWith(name, ".iso") ? name : base + ".iso";
+}
+
+int RunExtract(const Options& o, const CliIo& io)
+{
+    std::string flag, image, error;
+    ImageSetFiles(o.filesFlag, o.image, &flag, &image);
+    CImageSetReader reader;
+    if (!reader.Open(flag, image, &error)) {
+        std::fprintf(io.err, "gleanor: %s\n", error.c_str());
+        return kExitCannot;
+    }
+    FsChoice choice = o.filesSystem == "udf"      ? FsChoice::Udf
+                      : o.filesSystem == "joliet" ? FsChoice::Joliet
+                      : o.filesSystem == "iso"    ? FsChoice::Iso
+                                                  : FsChoice::Any;
+    Listing listing;
+    if (!ListFiles(reader, choice, &listing, &error)) {
+        std::fprintf(io.err, "gleanor: the file system cannot be read: %s\n", error.c_str());
+        return kExitCannot;
+    }
+    if (!reader.HeaderValid())
+        std::fprintf(io.err, "gleanor: %s: the flag file header's checksum does not hold\n", flag.c_str());
+    std::fprintf(io.out, "file system: %s\n", listing.systemName.c_str());
+    ExtractOptions options;
+    options.paths = o.extractPaths;
+    options.damaged = o.extractDamaged;
+    ExtractResult r = ExtractFiles(reader, listing, o.extractTo, options,
+                                   [&](const std::string& line) { std::fprintf(io.out, "%s\n", line.c_str()); });
+    for (const std::string& n : listing.notes) std::fprintf(io.out, "note: %s\n", Printable(n).c_str());
+    for (const std::string& u : listing.unknown) std::fprintf(io.out, "unknown: %s\n", Printable(u).c_str());
+    for (const std::string& p : r.notFound)
+        std::fprintf(io.err, "gleanor: %s: not in the volume's file system\n", Printable(p).c_str());
+    std::string summary = "extracted: " + std::to_string(r.written) + " written, " + std::to_string(r.alreadyThere) +
+                          " already there, " + std::to_string(r.leftOut) + " left out";
+    if (o.extractDamaged) summary += ", " + std::to_string(r.writtenDamaged) + " written damaged";
+    if (r.failed) summary += ", " + std::to_string(r.failed) + " failed";
+    std::fprintf(io.out, "%s\n", summary.c_str());
+    std::fflush(io.out);
+    if (r.failed || !r.notFound.empty()) return kExitCannot;
+    return r.leftOut || r.writtenDamaged || !listing.unknown.empty() ? kExitSomeLeftOut : kExitWhole;
+}

@@ -1,0 +1,112 @@
+#include "ui/logic/files_report.h"
+
+#include <cstdio>
+
+#include "ui/core/channel.h"
+
+namespace {
+
+std::string Grouped(uint64_t n)
+{
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string Printable(const std::string& s)
+{
+    std::string out;
+    for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+}
+
+std::string FileLine(const FileRecord& f)
+{
+    std::string line = Printable(f.path) + "  " + Grouped(f.size) + " bytes  ";
+    if (f.unknown) return line + "unknown: its entry is unreadable";
+    if (!f.missingSectors) return line + "complete";
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.1f %%", f.size ? 100.0 * double(f.missingBytes) / double(f.size) : 100.0);
+    return line + "missing " + Grouped(f.missingSectors) + (f.missingSectors == 1 ? " sector, " : " sectors, ") +
+           Grouped(f.missingBytes) + " bytes (" + percent + ")";
+}
+
+bool ListImageSet(const std::string& flagPath, const std::string& imagePath, CImageSetReader* reader,
+                  Listing* listing, std::string* error)
+{
+    return reader->Open(flagPath, imagePath, error) && ListFiles(*reader, FsChoice::Any, listing, error);
+}
+
+}  // namespace
+
+bool CopyWasRun(const std::string& outcomeText)
+{
+    static const char* const kRefusals[] = {"Drive Not Ready",  "FOpen *.Flg", "FOpen *.Iso",
+                                            "FOpen *.Imp",      "Existing *.Iso but no *.Flg",
+                                            "CheckHeader *.flg", "Canceled",    "Disk is Empty"};
+    for (const char* r : kRefusals)
+        if (outcomeText == r) return false;
+    return true;
+}
+
+std::string FilesListPath(const std::string& imagePath)
+{
+    size_t dot = imagePath.rfind('.');
+    size_t sep = imagePath.find_last_of("/\\");
+    if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) dot = imagePath.size();
+    return imagePath.substr(0, dot) + ".files.txt";
+}
+
+bool ReportFilesAfterCopy(const std::string& flagPath, const std::string& imagePath)
+{
+    CImageSetReader reader;
+    Listing listing;
+    std::string error;
+    if (!ListImageSet(flagPath, imagePath, &reader, &listing, &error)) {
+        LogPrintf(0, "files: not listed (%s)", error.c_str());
+        return false;
+    }
+    DamageSummary s = Summarise(listing);
+    std::string summary = "files: " + Grouped(s.complete) + " complete, " + Grouped(s.damaged) + " damaged, " +
+                          Grouped(s.unknown) + " unknown";
+    LogPrintf(0, "%s", summary.c_str());
+    for (const FileRecord& f : listing.files)
+        if (f.unknown || f.missingSectors) LogPrintf(1, "%s", FileLine(f).c_str());
+    for (const std::string& u : listing.unknown) LogPrintf(1, "unknown: %s", Printable(u).c_str());
+
+    std::string listPath = FilesListPath(imagePath);
+    FILE* out = std::fopen(listPath.c_str(), "wb");
+    if (out == nullptr) {
+        LogPrintf(0, "Cannot write %s", listPath.c_str());
+        return false;
+    }
+    std::fprintf(out, "file system: %s\r\n", listing.systemName.c_str());
+    for (const FileRecord& f : listing.files) std::fprintf(out, "%s\r\n", FileLine(f).c_str());
+    for (const std::string& n : listing.notes) std::fprintf(out, "note: %s\r\n", Printable(n).c_str());
+    for (const std::string& u : listing.unknown) std::fprintf(out, "unknown: %s\r\n", Printable(u).c_str());
+    std::fprintf(out, "%s; %s bytes lost\r\n", summary.c_str(), Grouped(s.bytesLost).c_str());
+    return std::fclose(out) == 0;
+}
+
+ExtractResult ExtractImageSet(const std::string& flagPath, const std::string& imagePath, const std::string& folder)
+{
+    CImageSetReader reader;
+    Listing listing;
+    std::string error;
+    ExtractResult r;
+    if (!ListImageSet(flagPath, imagePath, &reader, &listing, &error)) {
+        LogPrintf(0, "Extract Files: not listed (%s)", error.c_str());
+        r.failed = 1;
+        return r;
+    }
+    r = ExtractFiles(reader, listing, folder, ExtractOptions(),
+                     [](const std::string& line) { LogPrintf(0, "%s", line.c_str()); });
+    for (const std::string& u : listing.unknown) LogPrintf(0, "unknown: %s", Printable(u).c_str());
+    LogPrintf(0, "Extract Files: %llu written, %llu already there, %llu left out%s",
+              static_cast<unsigned long long>(r.written), static_cast<unsigned long long>(r.alreadyThere),
+              static_cast<unsigned long long>(r.leftOut), r.failed ? ", some failed" : "");
+    return r;
+}
