@@ -149,6 +149,10 @@ public:
 
     void File(const FileRecord& f)
     {
+        if (f.symlink) {  // no data of its own; where it points may lie outside DIR
+            say_("not written: " + Printable(f.path) + "  a symbolic link to " + Printable(f.linkTarget));
+            return;
+        }
         if (f.unknown) return LeaveOut(f, "unknown: its entry is unreadable");
         uint64_t placed = f.embedded.size();
         for (const FileExtent& e : f.extents) placed += e.bytes;

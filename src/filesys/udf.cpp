@@ -180,7 +180,11 @@ public:
                 r.extents = e.extents;
                 r.unknown = e.incomplete;
                 r.modified = e.modified;
-                if (e.isEmbedded) r.embedded.assign(reinterpret_cast<const char*>(e.embedded.data()), size_t(e.size));
+                // An entry that claims more than it holds keeps what it holds;
+                // the size check of the extraction then leaves the file out.
+                if (e.isEmbedded)
+                    r.embedded.assign(reinterpret_cast<const char*>(e.embedded.data()),
+                                      size_t(std::min<uint64_t>(e.size, e.embedded.size())));
             }
             if (out_->files.size() < kMaxFiles) out_->files.push_back(r);
             else tooMany = true;
