@@ -3,8 +3,10 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/copy_command.h"
 #include "cli/files_command.h"
 #include "cli/interrupt.h"
+#include "mapfile/mapfile_follower.h"
 #include "ui/core/channel.h"
 
 namespace {
@@ -131,6 +133,7 @@ void WatchCopy(CFrontEnd& fe)
     CRecoveryEngine& e = fe.Engine();
     bool pauseSent = false;
     auto start = std::chrono::steady_clock::now();
+    SetCopyWatched(true);
     while (!fe.CopyEnded()) {
         fe.Pump(kLoopWait);
         if (pauseSent) continue;
@@ -138,10 +141,11 @@ void WatchCopy(CFrontEnd& fe)
         if (fe.Interrupted() || overTime) {
             e.runRequested.store(false);
             pauseSent = true;
-            fe.Display().Note(overTime ? "Pause: the time for this run is up"
-                                       : "Pause: the copy ends after the current request (Ctrl-C again quits at once)");
+            fe.Display().Note(overTime ? "Pause: the time for this run is up" : kPauseLine);
+            NotePauseShown();
         }
     }
+    SetCopyWatched(false);
 }
 
 }  // namespace
@@ -164,7 +168,7 @@ int RunCopyCommand(CFrontEnd& fe)
     fe.Display().SetDestination(dest);
     fe.Display().ShowBlock(true);
 
-    CMapfileFollower follower(o.mapfile);
+    CMapfileFollower follower(o.mapfile, ProgramTitle());
     if (!o.mapfile.empty()) e.progressObserver = &follower;
     fe.StartWorker(fe.ChosenDrive());
     bool ready = fe.WaitSourceReady();

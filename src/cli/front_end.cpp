@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/core/settings.h"
+#include "cli/drive_hints.h"
 #include "cli/interrupt.h"
 #include "drive/drive_list.h"
 #include "platform/poster.h"
@@ -64,6 +65,7 @@ CFrontEnd::CFrontEnd(const Options& options, const CliIo& io, IAspiManager* mana
       engine_(std::make_unique<CRecoveryEngine>())
 {
     mainThread_ = std::this_thread::get_id();
+    display_.SetQuiet(options.quiet);
     prompt_ = std::make_unique<CCliPrompt>(
         display_, MakePromptSetup(),
         [this](std::string* line) { return ReadTerminalLine(io_.in, line, [this] { return Interrupted(); }); },
@@ -117,7 +119,7 @@ void CFrontEnd::Print(const std::string& line)
 
 void CFrontEnd::Error(const std::string& line)
 {
-    display_.Note("gleanor: " + line);
+    display_.Problem("gleanor: " + line);
 }
 
 int CFrontEnd::OpenDrives()
@@ -152,6 +154,8 @@ int CFrontEnd::OpenDrives()
         // The dialog's start-up box, as a message.
         display_.BeginQuestion("Error No Drives", "No drives detected.", "");
         display_.EndQuestion();
+        if (simulator_ == nullptr)
+            for (const std::string& hint : NoDriveHints()) display_.Problem(hint);
         return kExitCouldNot;
     }
     if (options_.drive >= count) {
@@ -215,6 +219,7 @@ void CFrontEnd::Pump(milliseconds wait)
         // Whatever else is queued is shown now; the next wait starts afresh.
         while (poster_.Next(&m, milliseconds(0))) Dispatch(m);
     }
+    if (io_.terminal && TakeTerminalResize()) display_.SetColumns(TerminalColumns(io_.err));
     display_.Refresh(CDisplay::Clock::now());
 }
 

@@ -31,10 +31,6 @@ struct CliIo {
     int columns = 0;           // terminal width, 0 = unknown
 };
 
-// The whole program behind main(); `manager`, when given, stands in for the
-// ASPI layer (tests hand in a simulator whose state outlives one command).
-int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager = nullptr);
-
 class CFrontEnd {
 public:
     CFrontEnd(const Options& options, const CliIo& io, IAspiManager* manager);
