@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/text.h"
 #include "ui/core/channel.h"
 
 namespace {
@@ -42,19 +43,29 @@ int RunDrives(CFrontEnd& fe)
     CRecoveryEngine& e = fe.Engine();
     // The worker is not running: like the dialog's start-up, the main thread
     // may talk to the drives itself.
+    std::string json = "[";
     for (int i = 0; i < e.drive.DriveCount(); ++i) {
         e.drive.SelectDrive(i);
         bool ready = e.drive.DrvReady();
         std::string line = std::string(i == fe.ChosenDrive() ? "* " : "  ") + DriveTitle(e.drive, i);
+        const DriveEntry& entry = e.drive.Entry(i);
+        json += std::string(i ? ",\n " : "") + "{\"index\": " + std::to_string(i) +
+                ", \"preselected\": " + (i == fe.ChosenDrive() ? "true" : "false") +
+                ", \"address\": " + JsonString(TrimRight(entry.addressText)) +
+                ", \"name\": " + JsonString(TrimRight(entry.name)) + ", \"ready\": " + (ready ? "true" : "false");
         if (ready) {
             e.drive.ReadVolumeLabel();
             line += "  ready  " + std::string(e.drive.VolumeLabel()) + "  " + SizeText(e);
+            json += ", \"label\": " + JsonString(e.drive.VolumeLabel()) +
+                    ", \"size_mb\": " + std::to_string(e.GetDiscSizeMB());
         } else {
             line += "  not ready";
         }
+        json += "}";
         fe.Pump(milliseconds(0));
-        fe.Print(line);
+        if (!fe.Opts().json) fe.Print(line);
     }
+    if (fe.Opts().json) fe.Print(json + "]");
     return kExitDone;
 }
 

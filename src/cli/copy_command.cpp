@@ -39,6 +39,20 @@ bool CheckPaths(CFrontEnd& fe, const std::string& dest)
             return false;
         }
     }
+    // As ddrescue does: a map that cannot be written is refused before the
+    // copy starts, not found out at the first progress report.
+    if (!o.mapfile.empty()) {
+        std::filesystem::path folder = std::filesystem::path(o.mapfile).parent_path();
+        std::error_code ec;
+        if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+            fe.Error("--mapfile " + o.mapfile + ": the folder " + folder.string() + " does not exist");
+            return false;
+        }
+        if (std::filesystem::is_directory(o.mapfile, ec)) {
+            fe.Error("--mapfile " + o.mapfile + ": is a folder");
+            return false;
+        }
+    }
     return true;
 }
 
@@ -154,9 +168,11 @@ int RunCopyCommand(CFrontEnd& fe)
 {
     const Options& o = fe.Opts();
     std::string dest = FolderWithSeparator(o.dest);
-    if (!CheckPaths(fe, dest) || !MakeDestination(fe, dest)) return kExitUsage;
+    if (!CheckPaths(fe, dest)) return kExitUsage;
     int status = fe.OpenDrives();
     if (status >= 0) return status;
+    // Made only now: a copy that finds no drive leaves no empty folder behind.
+    if (!MakeDestination(fe, dest)) return kExitUsage;
 
     CRecoveryEngine& e = fe.Engine();
     e.destFolder = dest;
@@ -192,7 +208,8 @@ int RunCopyCommand(CFrontEnd& fe)
     e.progressObserver = nullptr;
     fe.Display().Finish();
     // What the copy holds of the volume's files; an export has no image to read.
-    if (fe.LastOutcome() >= 0 && !e.exportMode && e.imageFile.GetPath()[0] != '\0' && e.imageFile.Exists())
+    if (fe.LastOutcome() >= 0 && fe.LastOutcome() != OUTCOME_FOPEN && !o.json && !e.exportMode &&
+        e.imageFile.GetPath()[0] != '\0' && e.imageFile.Exists())
         for (const std::string& line : FilesAfterCopy(e.flagFile.GetPath(), e.imageFile.GetPath(), false))
             fe.Print(line);
     return fe.LastOutcome() >= 0 ? fe.LastOutcome() : kExitCouldNot;

@@ -5,6 +5,7 @@
 #include "cli/copy_command.h"
 #include "cli/demo.h"
 #include "cli/files_command.h"
+#include "cli/result_json.h"
 
 int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
 {
@@ -19,6 +20,22 @@ int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
     if (options.command == Command::Demo) return RunDemo(options, io);
     if (options.command == Command::Files) return RunFiles(options, io);
     CFrontEnd fe(options, io, manager);
+    if (options.json && (options.command == Command::Copy || options.command == Command::Import)) {
+        auto start = std::chrono::steady_clock::now();
+        CommandResult r;
+        r.command = CommandName(options.command);
+        r.status = options.command == Command::Copy ? RunCopyCommand(fe)
+                   : fe.Opts().mapfile.empty()      ? RunImport(fe)
+                                                    : RunMapImport(fe);
+        if (options.command == Command::Copy) {
+            r.outcome = fe.LastOutcome();
+            r.outcomeText = fe.LastOutcomeText();
+        }
+        r.flagPath = fe.Engine().flagFile.GetPath();
+        r.runSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        fe.Print(ResultJson(r));
+        return r.status;
+    }
     switch (options.command) {
     case Command::Drives: return RunDrives(fe);
     case Command::Estimate: return RunEstimate(fe);

@@ -120,6 +120,12 @@ void CDisplay::SetQuiet(bool quiet)
     quiet_ = quiet;
 }
 
+void CDisplay::SetCountersLines(bool on)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    countersLines_ = on;
+}
+
 void CDisplay::SetColumns(int columns)
 {
     std::lock_guard<std::mutex> guard(lock_);
@@ -284,6 +290,7 @@ void CDisplay::DrawBlock()
 
 void CDisplay::WriteCounters()
 {
+    if (!countersLines_) return;
     std::string line = CountersLine(std::vector<std::string>(slots_.begin(), slots_.begin() + kCounterSlots),
                                     percentText_);
     std::fprintf(out_, "%s\n", line.c_str());

@@ -49,6 +49,8 @@ public:
     void Problem(const std::string& line);
     // -q: no log lines, notes, status block or counters lines.
     void SetQuiet(bool quiet);
+    // Off: no counters lines on `out` (it holds a JSON result instead).
+    void SetCountersLines(bool on);
     // The terminal was resized: the block is drawn to the new width.
     void SetColumns(int columns);
     void Status(unsigned slot, const std::string& text);
@@ -90,6 +92,7 @@ private:
     bool asking_ = false;
     bool showBlock_ = false;
     bool quiet_ = false;
+    bool countersLines_ = true;
     int drawnLines_ = 0;
     Clock::time_point lastDraw_{};
     Clock::time_point lastCounters_{};

@@ -66,6 +66,8 @@ CFrontEnd::CFrontEnd(const Options& options, const CliIo& io, IAspiManager* mana
 {
     mainThread_ = std::this_thread::get_id();
     display_.SetQuiet(options.quiet);
+    // With --json, standard output holds the one result object alone.
+    if (options.json) display_.SetCountersLines(false);
     prompt_ = std::make_unique<CCliPrompt>(
         display_, MakePromptSetup(),
         [this](std::string* line) { return ReadTerminalLine(io_.in, line, [this] { return Interrupted(); }); },
@@ -243,7 +245,11 @@ void CFrontEnd::Dispatch(const QueuedMessage& m)
     case UM_LOG_LINE: {
         display_.LogLine(m.text);
         int outcome = OutcomeOfExitLine(m.text);
-        if (outcome >= 0) lastOutcome_ = outcome;
+        if (outcome >= 0) {
+            lastOutcome_ = outcome;
+            size_t colon = m.text.find(": ");
+            lastOutcomeText_ = colon == std::string::npos ? "" : m.text.substr(colon + 2);
+        }
         break;
     }
     case UM_STATUS_TEXT:

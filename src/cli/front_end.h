@@ -66,6 +66,8 @@ public:
     bool CopyEnded() const { return idleAfterCopySeen_ || workerDone_.load(); }
     // The outcome code of the last "Exit 0x%x: %s" line, -1 before any.
     int LastOutcome() const { return lastOutcome_; }
+    // Its text ("Give Up").
+    const std::string& LastOutcomeText() const { return lastOutcomeText_; }
     bool Interrupted() const;
 
     CRecoveryEngine& Engine() { return *engine_; }
@@ -102,6 +104,7 @@ private:
     bool workerStarted_ = false;
     int chosen_ = 0;
     int lastOutcome_ = -1;
+    std::string lastOutcomeText_;
     bool sourceReadySeen_ = false;
     bool copyingSeen_ = false;
     bool idleAfterCopySeen_ = false;
