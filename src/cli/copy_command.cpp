@@ -42,13 +42,16 @@ bool CheckPaths(CFrontEnd& fe, const std::string& dest)
     // As ddrescue does: a map that cannot be written is refused before the
     // copy starts, not found out at the first progress report.
     if (!o.mapfile.empty()) {
-        std::filesystem::path folder = std::filesystem::path(o.mapfile).parent_path();
+        namespace fs = std::filesystem;
+        fs::path folder = fs::path(o.mapfile).parent_path();
+        // The destination is made before the copy starts: a map in it is fine.
+        bool inDest = (folder / "").lexically_normal() == (fs::path(dest) / "").lexically_normal();
         std::error_code ec;
-        if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+        if (!folder.empty() && !inDest && !fs::is_directory(folder, ec)) {
             fe.Error("--mapfile " + o.mapfile + ": the folder " + folder.string() + " does not exist");
             return false;
         }
-        if (std::filesystem::is_directory(o.mapfile, ec)) {
+        if (fs::is_directory(o.mapfile, ec)) {
             fe.Error("--mapfile " + o.mapfile + ": is a folder");
             return false;
         }
