@@ -65,7 +65,8 @@ bool MakeDestination(CFrontEnd& fe, const std::string& dest)
 {
     std::error_code ec;
     if (std::filesystem::is_directory(dest, ec)) return true;
-    if (std::filesystem::exists(dest, ec)) {
+    std::string bare = dest.size() > 1 && dest.back() == rawio::kSep ? dest.substr(0, dest.size() - 1) : dest;
+    if (std::filesystem::exists(bare, ec)) {
         fe.Error("--dest " + dest + ": not a folder");
         return false;
     }

@@ -245,6 +245,7 @@ void CFrontEnd::Dispatch(const QueuedMessage& m)
     case UM_LOG_LINE: {
         display_.LogLine(m.text);
         int outcome = OutcomeOfExitLine(m.text);
+        if (options_.quiet) KeepForQuiet(m.text, outcome);
         if (outcome >= 0) {
             lastOutcome_ = outcome;
             size_t colon = m.text.find(": ");
@@ -265,6 +266,23 @@ void CFrontEnd::Dispatch(const QueuedMessage& m)
         break;
     default: break;
     }
+}
+
+void CFrontEnd::KeepForQuiet(const std::string& line, int outcome)
+{
+    // -q hides the log, but not why a file of the set would not open: the
+    // lines from "Create"/"Continue" to "Exit 0x2" name the file and the reason.
+    constexpr size_t kKept = 8;
+    if (line.rfind("Create ", 0) == 0 || line.rfind("Continue ", 0) == 0) {
+        quietKept_.clear();
+        return;
+    }
+    if (outcome == OUTCOME_FOPEN) {
+        for (const std::string& kept : quietKept_) display_.Problem(kept);
+        display_.Problem(line);
+    }
+    if (outcome >= 0) quietKept_.clear();
+    else if (quietKept_.size() < kKept) quietKept_.push_back(line);
 }
 
 bool CFrontEnd::WaitSourceReady()

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 #include <string>
+#include <vector>
 
 #include "aspi/sim/sim_drive.h"
 #include "cli/cli_prompt.h"
@@ -81,6 +82,7 @@ public:
 
 private:
     void Dispatch(const QueuedMessage& m);
+    void KeepForQuiet(const std::string& line, int outcome);
     void ShowPendingBeforeQuestion();
     void InstallGlobals();
     PromptSetup MakePromptSetup() const;
@@ -105,6 +107,7 @@ private:
     int chosen_ = 0;
     int lastOutcome_ = -1;
     std::string lastOutcomeText_;
+    std::vector<std::string> quietKept_;  // -q: the log lines of a copy's opening
     bool sourceReadySeen_ = false;
     bool copyingSeen_ = false;
     bool idleAfterCopySeen_ = false;

@@ -196,14 +196,21 @@ TEST(FrontDoor, OpenFailuresNameTheFileAndTheReason)
     std::string sim = dir.File("d.sim");
     std::ofstream(sim) << "sectors 2000\nlabel HELD\n";
     ASSERT_EQ(0, Gleanor({"copy", "--sim", sim, "--sim-clock", "virtual", "--dest", dir.Path(), "-q"}).status);
-    int fd = open(dir.File("HELD.flg").c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(0, flock(fd, LOCK_EX | LOCK_NB));
+    // Held as a running gleanor holds them: both files locked.
+    int flg = open(dir.File("HELD.flg").c_str(), O_RDWR), iso = open(dir.File("HELD.iso").c_str(), O_RDWR);
+    ASSERT_TRUE(flg >= 0 && iso >= 0);
+    ASSERT_EQ(0, flock(flg, LOCK_EX | LOCK_NB));
+    ASSERT_EQ(0, flock(iso, LOCK_EX | LOCK_NB));
     ChildRun held = Gleanor({"copy", "--sim", sim, "--sim-clock", "virtual", "--dest", dir.Path()});
-    close(fd);
+    // Quiet hides the log, not the reason.
+    ChildRun quiet = Gleanor({"copy", "-q", "--sim", sim, "--sim-clock", "virtual", "--dest", dir.Path()});
+    close(flg);
+    close(iso);
+    std::string reason = dir.File("HELD.flg") + ": in use by another gleanor\n" + dir.File("HELD.iso") +
+                         ": in use by another gleanor\nExit 0x2: FOpen *.Iso\n";
     EXPECT_EQ(2, held.status);
-    EXPECT_TRUE(Has(held.err, dir.File("HELD.flg") + ": in use by another gleanor\n")) << held.err;
-    EXPECT_LT(held.err.find("in use by another gleanor"), held.err.find("Exit 0x2: FOpen *.Iso")) << held.err;
+    EXPECT_TRUE(Has(held.err, reason)) << held.err;
+    EXPECT_EQ(reason, quiet.err);
 
     fs::remove(dir.File("HELD.iso"));
     fs::create_directory(dir.File("HELD.iso"));  // no program can open a folder for writing
