@@ -248,3 +248,25 @@ TEST(FrontDoor, JsonResultsForScripts)
     EXPECT_EQ(Gleanor({"mapfile", dir.File("JSONDISC.flg")}).out, Gleanor({"mapfile", dir.File("JSONDISC.iso")}).out);
     EXPECT_EQ(Gleanor({"files", dir.File("JSONDISC.flg")}).err, Gleanor({"files", dir.File("JSONDISC")}).err);
 }
+
+// A Latin-1 Rock Ridge name, rescued and listed: `files --json` still parses,
+// the byte coming back as U+00E9.
+TEST(FrontDoor, FilesJsonParsesWithALatin1Name)
+{
+    if (!fs::exists("/usr/bin/xorriso")) GTEST_SKIP() << "xorriso is not installed";
+    CTempDir dir;
+    fs::create_directories(dir.File("src"));
+    std::ofstream(dir.File("src/caf\xe9.txt")) << "bytes";
+    ChildControl quiet;
+    quiet.env = {"LC_ALL=C"};  // names go in byte for byte
+    ChildRun iso = RunChild("/usr/bin/xorriso", {"-as", "mkisofs", "-R", "-V", "LATIN", "-o", dir.File("x.iso"),
+                                                 dir.File("src")}, quiet);
+    ASSERT_EQ(0, iso.status) << iso.err;
+    std::ofstream(dir.File("x.sim")) << "image x.iso\nlabel LATIN\n";
+    ASSERT_EQ(0, Gleanor({"copy", "-q", "--sim", dir.File("x.sim"), "--sim-clock", "virtual", "--dest",
+                          dir.File("out")}).status);
+    ChildRun files = Gleanor({"files", dir.File("out/LATIN"), "--json", "--all"});
+    EXPECT_EQ(0, files.status) << files.err;
+    ChildRun names = PythonJson(files.out, "[f['path'] for f in v['files']] == ['/caf\\u00e9.txt']", dir);
+    EXPECT_EQ("True\n", names.out) << files.out << names.err;
+}
