@@ -170,6 +170,10 @@ void WatchCopy(CFrontEnd& fe)
 
 int RunCopyCommand(CFrontEnd& fe)
 {
+    struct Running {
+        Running() { SetCopyRunning(true); }
+        ~Running() { SetCopyRunning(false); }
+    } running;
     const Options& o = fe.Opts();
     std::string dest = FolderWithSeparator(o.dest);
     if (!CheckPaths(fe, dest)) return kExitUsage;

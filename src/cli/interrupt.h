@@ -16,6 +16,9 @@ int InterruptCount();
 // What the handler does for the first interrupt; also for tests.
 void NoteInterrupt();
 void ResetInterrupts();
+// A copy command runs: SIGTERM and SIGHUP pause it. Outside one they end
+// the program at once, as they would without a handler.
+void SetCopyRunning(bool running);
 // A copy is being watched: a second interrupt that comes before the main loop
 // has shown kPauseLine shows it first. Cleared with false.
 void SetCopyWatched(bool watched);

@@ -10,6 +10,7 @@
 namespace {
 
 std::atomic<int> interrupts{0};
+std::atomic<bool> copyRunning{false};
 std::atomic<bool> copyWatched{false};
 std::atomic<bool> pauseShown{false};
 std::atomic<bool> resized{false};
@@ -27,8 +28,9 @@ void WriteText(const char* text)
     (void)ignored;
 }
 
-void OnInterrupt(int)
+void OnInterrupt(int sig)
 {
+    if (sig != SIGINT && !copyRunning.load()) _exit(128 + sig);
     if (interrupts.fetch_add(1) >= 1) {
         // The flag file is written window by window as sectors are stored, so
         // nothing on disk is left half-done.
@@ -81,5 +83,6 @@ void SetCopyWatched(bool watched)
     copyWatched.store(watched);
     if (!watched) pauseShown.store(false);
 }
+void SetCopyRunning(bool running) { copyRunning.store(running); }
 void NotePauseShown() { pauseShown.store(true); }
 bool TakeTerminalResize() { return resized.exchange(false); }
