@@ -7,15 +7,16 @@ endif()
 
 set(pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(man_gz ${CMAKE_BINARY_DIR}/packaging/gleanor.1.gz)
+# The page and the completion are made from the option table (src/cli).
+set(docs ${CMAKE_BINARY_DIR}/packaging)
 add_custom_command(OUTPUT ${man_gz}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-  COMMAND gzip -9n -c ${pkg}/gleanor.1 > ${man_gz}
-  DEPENDS ${pkg}/gleanor.1 VERBATIM)
+  COMMAND gzip -9n -c ${docs}/gleanor.1 > ${man_gz}
+  DEPENDS ${docs}/gleanor.1 gleanor_docs VERBATIM)
 add_custom_target(gleanor_man ALL DEPENDS ${man_gz})
 
 install(TARGETS gleanor RUNTIME DESTINATION bin)
 install(FILES ${man_gz} DESTINATION share/man/man1)
-install(FILES ${pkg}/gleanor.bash-completion DESTINATION share/bash-completion/completions RENAME gleanor)
+install(FILES ${docs}/gleanor.bash-completion DESTINATION share/bash-completion/completions RENAME gleanor)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION share/doc/gleanor/examples)
 install(FILES ${pkg}/copyright DESTINATION share/doc/gleanor)
 

@@ -1,11 +1,9 @@
-// The commands other than copy and demo: drives, estimate, eject, load, import,
-// and the dispatch behind main().
+// The commands other than copy, demo and files: drives, estimate, eject, load, import.
 #include <filesystem>
 #include <thread>
 
 #include "cli/commands.h"
-#include "cli/extract_command.h"
-#include "cli/files_command.h"
+#include "cli/text.h"
 #include "ui/core/channel.h"
 
 namespace {
@@ -45,19 +43,29 @@ int RunDrives(CFrontEnd& fe)
     CRecoveryEngine& e = fe.Engine();
     // The worker is not running: like the dialog's start-up, the main thread
     // may talk to the drives itself.
+    std::string json = "[";
     for (int i = 0; i < e.drive.DriveCount(); ++i) {
         e.drive.SelectDrive(i);
         bool ready = e.drive.DrvReady();
         std::string line = std::string(i == fe.ChosenDrive() ? "* " : "  ") + DriveTitle(e.drive, i);
+        const DriveEntry& entry = e.drive.Entry(i);
+        json += std::string(i ? ",\n " : "") + "{\"index\": " + std::to_string(i) +
+                ", \"preselected\": " + (i == fe.ChosenDrive() ? "true" : "false") +
+                ", \"address\": " + JsonString(TrimRight(entry.addressText)) +
+                ", \"name\": " + JsonString(TrimRight(entry.name)) + ", \"ready\": " + (ready ? "true" : "false");
         if (ready) {
             e.drive.ReadVolumeLabel();
             line += "  ready  " + std::string(e.drive.VolumeLabel()) + "  " + SizeText(e);
+            json += ", \"label\": " + JsonString(e.drive.VolumeLabel()) +
+                    ", \"size_mb\": " + std::to_string(e.GetDiscSizeMB());
         } else {
             line += "  not ready";
         }
+        json += "}";
         fe.Pump(milliseconds(0));
-        fe.Print(line);
+        if (!fe.Opts().json) fe.Print(line);
     }
+    if (fe.Opts().json) fe.Print(json + "]");
     return kExitDone;
 }
 
@@ -153,32 +161,4 @@ int RunImport(CFrontEnd& fe)
     e.ImportMerge(fe.Opts().importFile.c_str());
     fe.Pump(milliseconds(0));
     return e.lastImportComplete ? kExitDone : kExitCouldNot;
-}
-
-int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager)
-{
-    if (options.command == Command::Help) {
-        std::fputs(UsageText().c_str(), io.out);
-        return kExitDone;
-    }
-    if (options.command == Command::Version) {
-        std::fprintf(io.out, "gleanor %s\n", GLEANOR_VERSION);
-        return kExitDone;
-    }
-    if (options.command == Command::Demo) return RunDemo(options, io);
-    if (options.command == Command::Files) return RunFiles(options, io);
-    if (options.command == Command::Extract) return RunExtract(options, io);
-    CFrontEnd fe(options, io, manager);
-    switch (options.command) {
-    case Command::Drives: return RunDrives(fe);
-    case Command::Estimate: return RunEstimate(fe);
-    case Command::Eject: return RunEject(fe);
-    case Command::Load: return RunLoad(fe);
-    case Command::Copy: return RunCopyCommand(fe);
-    case Command::Import: return fe.Opts().mapfile.empty() ? RunImport(fe) : RunMapImport(fe);
-    case Command::Mapfile: return RunMapfile(fe);
-    default: break;
-    }
-    fe.Error("no command given (see gleanor --help)");
-    return kExitUsage;
 }

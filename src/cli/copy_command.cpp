@@ -3,8 +3,10 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/copy_command.h"
 #include "cli/files_command.h"
 #include "cli/interrupt.h"
+#include "mapfile/mapfile_follower.h"
 #include "ui/core/channel.h"
 
 namespace {
@@ -37,6 +39,23 @@ bool CheckPaths(CFrontEnd& fe, const std::string& dest)
             return false;
         }
     }
+    // As ddrescue does: a map that cannot be written is refused before the
+    // copy starts, not found out at the first progress report.
+    if (!o.mapfile.empty()) {
+        namespace fs = std::filesystem;
+        fs::path folder = fs::path(o.mapfile).parent_path();
+        // The destination is made before the copy starts: a map in it is fine.
+        bool inDest = (folder / "").lexically_normal() == (fs::path(dest) / "").lexically_normal();
+        std::error_code ec;
+        if (!folder.empty() && !inDest && !fs::is_directory(folder, ec)) {
+            fe.Error("--mapfile " + o.mapfile + ": the folder " + folder.string() + " does not exist");
+            return false;
+        }
+        if (fs::is_directory(o.mapfile, ec)) {
+            fe.Error("--mapfile " + o.mapfile + ": is a folder");
+            return false;
+        }
+    }
     return true;
 }
 
@@ -46,7 +65,8 @@ bool MakeDestination(CFrontEnd& fe, const std::string& dest)
 {
     std::error_code ec;
     if (std::filesystem::is_directory(dest, ec)) return true;
-    if (std::filesystem::exists(dest, ec)) {
+    std::string bare = dest.size() > 1 && dest.back() == rawio::kSep ? dest.substr(0, dest.size() - 1) : dest;
+    if (std::filesystem::exists(bare, ec)) {
         fe.Error("--dest " + dest + ": not a folder");
         return false;
     }
@@ -131,6 +151,7 @@ void WatchCopy(CFrontEnd& fe)
     CRecoveryEngine& e = fe.Engine();
     bool pauseSent = false;
     auto start = std::chrono::steady_clock::now();
+    SetCopyWatched(true);
     while (!fe.CopyEnded()) {
         fe.Pump(kLoopWait);
         if (pauseSent) continue;
@@ -138,21 +159,28 @@ void WatchCopy(CFrontEnd& fe)
         if (fe.Interrupted() || overTime) {
             e.runRequested.store(false);
             pauseSent = true;
-            fe.Display().Note(overTime ? "Pause: the time for this run is up"
-                                       : "Pause: the copy ends after the current request (Ctrl-C again quits at once)");
+            fe.Display().Note(overTime ? "Pause: the time for this run is up" : kPauseLine);
+            NotePauseShown();
         }
     }
+    SetCopyWatched(false);
 }
 
 }  // namespace
 
 int RunCopyCommand(CFrontEnd& fe)
 {
+    struct Running {
+        Running() { SetCopyRunning(true); }
+        ~Running() { SetCopyRunning(false); }
+    } running;
     const Options& o = fe.Opts();
     std::string dest = FolderWithSeparator(o.dest);
-    if (!CheckPaths(fe, dest) || !MakeDestination(fe, dest)) return kExitUsage;
+    if (!CheckPaths(fe, dest)) return kExitUsage;
     int status = fe.OpenDrives();
     if (status >= 0) return status;
+    // Made only now: a copy that finds no drive leaves no empty folder behind.
+    if (!MakeDestination(fe, dest)) return kExitUsage;
 
     CRecoveryEngine& e = fe.Engine();
     e.destFolder = dest;
@@ -164,7 +192,7 @@ int RunCopyCommand(CFrontEnd& fe)
     fe.Display().SetDestination(dest);
     fe.Display().ShowBlock(true);
 
-    CMapfileFollower follower(o.mapfile);
+    CMapfileFollower follower(o.mapfile, ProgramTitle());
     if (!o.mapfile.empty()) e.progressObserver = &follower;
     fe.StartWorker(fe.ChosenDrive());
     bool ready = fe.WaitSourceReady();
@@ -188,7 +216,8 @@ int RunCopyCommand(CFrontEnd& fe)
     e.progressObserver = nullptr;
     fe.Display().Finish();
     // What the copy holds of the volume's files; an export has no image to read.
-    if (fe.LastOutcome() >= 0 && !e.exportMode && e.imageFile.GetPath()[0] != '\0' && e.imageFile.Exists())
+    if (fe.LastOutcome() >= 0 && fe.LastOutcome() != OUTCOME_FOPEN && !o.json && !e.exportMode &&
+        e.imageFile.GetPath()[0] != '\0' && e.imageFile.Exists())
         for (const std::string& line : FilesAfterCopy(e.flagFile.GetPath(), e.imageFile.GetPath(), false))
             fe.Print(line);
     return fe.LastOutcome() >= 0 ? fe.LastOutcome() : kExitCouldNot;

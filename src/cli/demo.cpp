@@ -2,10 +2,12 @@
 // drive, under the virtual clock, checked sector by sector at the end.
 #include <filesystem>
 
-#include "cli/commands.h"
+#include "cli/copy_command.h"
+#include "cli/demo.h"
 #include "cli/files_command.h"
 #include "cli/paths.h"
 #include "cli/rescue_check.h"
+#include "cli/text.h"
 
 namespace {
 
@@ -17,16 +19,6 @@ constexpr int kDemoGiveUpLevel = 4;
 constexpr int kDemoLogLevel = 2;
 // The demo promises to end within 90 s of wall time; past this it pauses.
 constexpr std::chrono::seconds kDemoWallLimit{75};
-
-std::string Count(uint32_t n)
-{
-    std::string digits = std::to_string(n), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
 
 bool Finished(int outcome)
 {
@@ -77,12 +69,12 @@ int RunDemo(const Options& given, const CliIo& io)
         fe.Error("cannot check the rescue: " + check.problem);
         return kExitCouldNot;
     }
-    fe.Print("Demo: rescued " + Count(check.marked) + " of " + Count(check.sectorCount) + " sectors into " +
+    fe.Print("Demo: rescued " + Grouped(check.marked) + " of " + Grouped(check.sectorCount) + " sectors into " +
              e.imageFile.GetPath());
     if (check.wrong == 0) {
-        fe.Print("Demo: all " + Count(check.correct) + " rescued sectors are correct (compared with the disc).");
+        fe.Print("Demo: all " + Grouped(check.correct) + " rescued sectors are correct (compared with the disc).");
     } else {
-        fe.Print("Demo: " + Count(check.wrong) + " sectors marked read differ from the disc (first at LBA " +
+        fe.Print("Demo: " + Grouped(check.wrong) + " sectors marked read differ from the disc (first at LBA " +
                  std::to_string(check.firstWrong) + ")!");
     }
     if (!check.headerValid) fe.Print("Demo: the flag file header's checksum does not hold!");

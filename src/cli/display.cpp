@@ -99,13 +99,39 @@ CDisplay::CDisplay(FILE* err, FILE* out, bool terminal, int columns)
 void CDisplay::LogLine(const std::string& line)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    PrintLine(line);
+    if (!quiet_) PrintLine(line);
 }
 
 void CDisplay::Note(const std::string& line)
 {
     std::lock_guard<std::mutex> guard(lock_);
+    if (!quiet_) PrintLine(line);
+}
+
+void CDisplay::Problem(const std::string& line)
+{
+    std::lock_guard<std::mutex> guard(lock_);
     PrintLine(line);
+}
+
+void CDisplay::SetQuiet(bool quiet)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    quiet_ = quiet;
+}
+
+void CDisplay::SetCountersLines(bool on)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    countersLines_ = on;
+}
+
+void CDisplay::SetColumns(int columns)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (columns <= 0 || columns == columns_) return;
+    columns_ = columns;
+    dirty_ = true;
 }
 
 void CDisplay::Status(unsigned slot, const std::string& text)
@@ -154,7 +180,7 @@ void CDisplay::ShowBlock(bool show)
 void CDisplay::Refresh(Clock::time_point now)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    if (asking_) return;
+    if (asking_ || quiet_) return;
     if (terminal_) {
         if (showBlock_ && dirty_ && now - lastDraw_ >= kRedrawEvery) {
             EraseBlock();
@@ -172,6 +198,7 @@ void CDisplay::Refresh(Clock::time_point now)
 void CDisplay::Finish()
 {
     std::lock_guard<std::mutex> guard(lock_);
+    if (quiet_) return;
     if (terminal_) {
         EraseBlock();
         if (showBlock_) DrawBlock();
@@ -263,6 +290,7 @@ void CDisplay::DrawBlock()
 
 void CDisplay::WriteCounters()
 {
+    if (!countersLines_) return;
     std::string line = CountersLine(std::vector<std::string>(slots_.begin(), slots_.begin() + kCounterSlots),
                                     percentText_);
     std::fprintf(out_, "%s\n", line.c_str());

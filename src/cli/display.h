@@ -45,6 +45,14 @@ public:
     void LogLine(const std::string& line);
     // A line of the front end's own (not a log line).
     void Note(const std::string& line);
+    // A line that says why something failed: shown even when quiet.
+    void Problem(const std::string& line);
+    // -q: no log lines, notes, status block or counters lines.
+    void SetQuiet(bool quiet);
+    // Off: no counters lines on `out` (it holds a JSON result instead).
+    void SetCountersLines(bool on);
+    // The terminal was resized: the block is drawn to the new width.
+    void SetColumns(int columns);
     void Status(unsigned slot, const std::string& text);
     void MapChanged();
     void SetDestination(const std::string& folder);
@@ -83,6 +91,8 @@ private:
     bool dirty_ = false;
     bool asking_ = false;
     bool showBlock_ = false;
+    bool quiet_ = false;
+    bool countersLines_ = true;
     int drawnLines_ = 0;
     Clock::time_point lastDraw_{};
     Clock::time_point lastCounters_{};

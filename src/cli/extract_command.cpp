@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/image_set_name.h"
 #include "filesys/extract.h"
 
 namespace {
@@ -9,12 +10,6 @@ namespace {
 constexpr int kExitWhole = 0;
 constexpr int kExitSomeLeftOut = 1;
 constexpr int kExitCannot = 2;
-
-bool EndsWith(const std::string& s, const char* tail)
-{
-    std::string t = tail;
-    return s.size() > t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
-}
 
 std::string Printable(const std::string& s)
 {
@@ -25,18 +20,10 @@ std::string Printable(const std::string& s)
 
 }  // namespace
 
-void ImageSetFiles(const std::string& name, const std::string& image, std::string* flagPath, std::string* imagePath)
-{
-    std::string base = name;
-    if (EndsWith(name, ".flg") || EndsWith(name, ".iso")) base = name.substr(0, name.size() - 4);
-    *flagPath = EndsWith(name, ".flg") ? name : base + ".flg";
-    *imagePath = !image.empty() ? image : EndsWith(name, ".iso") ? name : base + ".iso";
-}
-
 int RunExtract(const Options& o, const CliIo& io)
 {
-    std::string flag, image, error;
-    ImageSetFiles(o.filesFlag, o.image, &flag, &image);
+    ImageSetNames set = ImageSetFromName(o.filesFlag);
+    std::string flag = set.flag, image = o.image.empty() ? set.image : o.image, error;
     CImageSetReader reader;
     if (!reader.Open(flag, image, &error)) {
         std::fprintf(io.err, "gleanor: %s\n", error.c_str());

@@ -10,5 +10,3 @@
 // its file system cannot be read, a named path is not in it, or a file or
 // folder cannot be written.
 int RunExtract(const Options& options, const CliIo& io);
-// The flag file and the image of a set named by either file or by its name without extension.
-void ImageSetFiles(const std::string& name, const std::string& image, std::string* flagPath, std::string* imagePath);

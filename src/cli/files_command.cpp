@@ -5,7 +5,8 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "engine/raw_file.h"
+#include "cli/image_set_name.h"
+#include "cli/text.h"
 #include "filesys/listing.h"
 
 namespace {
@@ -14,41 +15,12 @@ constexpr int kExitNoneDamaged = 0;
 constexpr int kExitSomeDamaged = 1;
 constexpr int kExitUnreadable = 2;
 
-std::string Grouped(uint64_t n)
-{
-    std::string digits = std::to_string(n), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
 // Names come from the disc: control characters are not passed to a terminal.
 std::string Printable(const std::string& s)
 {
     std::string out;
     for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
     return out;
-}
-
-std::string JsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 const char* StateOf(const FileRecord& f)
@@ -147,18 +119,16 @@ void PrintJson(FILE* out, const Listing& l, uint32_t copySectors, bool all)
 
 std::string ImageBesideFlagFile(const std::string& flagPath)
 {
-    CRawFile f;
-    f.SetPath(flagPath.c_str());
-    f.SetExtension("iso");
-    return f.GetPath();
+    return ImageSetFromName(flagPath).image;
 }
 
 int RunFiles(const Options& o, const CliIo& io)
 {
-    std::string image = o.image.empty() ? ImageBesideFlagFile(o.filesFlag) : o.image;
+    ImageSetNames set = ImageSetFromName(o.filesFlag);
+    std::string image = o.image.empty() ? set.image : o.image;
     CImageSetReader reader;
     std::string error;
-    if (!reader.Open(o.filesFlag, image, &error)) {
+    if (!reader.Open(set.flag, image, &error)) {
         std::fprintf(io.err, "gleanor: %s\n", error.c_str());
         return kExitUnreadable;
     }
@@ -177,7 +147,7 @@ int RunFiles(const Options& o, const CliIo& io)
     }
     if (!reader.HeaderValid())
         std::fprintf(io.err, "gleanor: %s: the flag file header's checksum does not hold\n", o.filesFlag.c_str());
-    if (o.filesJson) {
+    if (o.json) {
         PrintJson(io.out, listing, reader.SectorCount(), o.filesAll);
     } else {
         PrintText(io.out, listing, reader.SectorCount(), o.filesAll);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/core/settings.h"
+#include "cli/drive_hints.h"
 #include "cli/interrupt.h"
 #include "drive/drive_list.h"
 #include "platform/poster.h"
@@ -64,6 +65,9 @@ CFrontEnd::CFrontEnd(const Options& options, const CliIo& io, IAspiManager* mana
       engine_(std::make_unique<CRecoveryEngine>())
 {
     mainThread_ = std::this_thread::get_id();
+    display_.SetQuiet(options.quiet);
+    // With --json, standard output holds the one result object alone.
+    if (options.json) display_.SetCountersLines(false);
     prompt_ = std::make_unique<CCliPrompt>(
         display_, MakePromptSetup(),
         [this](std::string* line) { return ReadTerminalLine(io_.in, line, [this] { return Interrupted(); }); },
@@ -117,7 +121,7 @@ void CFrontEnd::Print(const std::string& line)
 
 void CFrontEnd::Error(const std::string& line)
 {
-    display_.Note("gleanor: " + line);
+    display_.Problem("gleanor: " + line);
 }
 
 int CFrontEnd::OpenDrives()
@@ -152,6 +156,8 @@ int CFrontEnd::OpenDrives()
         // The dialog's start-up box, as a message.
         display_.BeginQuestion("Error No Drives", "No drives detected.", "");
         display_.EndQuestion();
+        if (simulator_ == nullptr)
+            for (const std::string& hint : NoDriveHints()) display_.Problem(hint);
         return kExitCouldNot;
     }
     if (options_.drive >= count) {
@@ -215,6 +221,7 @@ void CFrontEnd::Pump(milliseconds wait)
         // Whatever else is queued is shown now; the next wait starts afresh.
         while (poster_.Next(&m, milliseconds(0))) Dispatch(m);
     }
+    if (io_.terminal && TakeTerminalResize()) display_.SetColumns(TerminalColumns(io_.err));
     display_.Refresh(CDisplay::Clock::now());
 }
 
@@ -238,7 +245,12 @@ void CFrontEnd::Dispatch(const QueuedMessage& m)
     case UM_LOG_LINE: {
         display_.LogLine(m.text);
         int outcome = OutcomeOfExitLine(m.text);
-        if (outcome >= 0) lastOutcome_ = outcome;
+        if (options_.quiet) KeepForQuiet(m.text, outcome);
+        if (outcome >= 0) {
+            lastOutcome_ = outcome;
+            size_t colon = m.text.find(": ");
+            lastOutcomeText_ = colon == std::string::npos ? "" : m.text.substr(colon + 2);
+        }
         break;
     }
     case UM_STATUS_TEXT:
@@ -254,6 +266,23 @@ void CFrontEnd::Dispatch(const QueuedMessage& m)
         break;
     default: break;
     }
+}
+
+void CFrontEnd::KeepForQuiet(const std::string& line, int outcome)
+{
+    // -q hides the log, but not why a file of the set would not open: the
+    // lines from "Create"/"Continue" to "Exit 0x2" name the file and the reason.
+    constexpr size_t kKept = 8;
+    if (line.rfind("Create ", 0) == 0 || line.rfind("Continue ", 0) == 0) {
+        quietKept_.clear();
+        return;
+    }
+    if (outcome == OUTCOME_FOPEN) {
+        for (const std::string& kept : quietKept_) display_.Problem(kept);
+        display_.Problem(line);
+    }
+    if (outcome >= 0) quietKept_.clear();
+    else if (quietKept_.size() < kKept) quietKept_.push_back(line);
 }
 
 bool CFrontEnd::WaitSourceReady()

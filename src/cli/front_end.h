@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 #include <string>
+#include <vector>
 
 #include "aspi/sim/sim_drive.h"
 #include "cli/cli_prompt.h"
@@ -30,10 +31,6 @@ struct CliIo {
     bool interactive = false;  // in is a terminal: ask the user
     int columns = 0;           // terminal width, 0 = unknown
 };
-
-// The whole program behind main(); `manager`, when given, stands in for the
-// ASPI layer (tests hand in a simulator whose state outlives one command).
-int RunGleanor(const Options& options, const CliIo& io, IAspiManager* manager = nullptr);
 
 class CFrontEnd {
 public:
@@ -70,6 +67,8 @@ public:
     bool CopyEnded() const { return idleAfterCopySeen_ || workerDone_.load(); }
     // The outcome code of the last "Exit 0x%x: %s" line, -1 before any.
     int LastOutcome() const { return lastOutcome_; }
+    // Its text ("Give Up").
+    const std::string& LastOutcomeText() const { return lastOutcomeText_; }
     bool Interrupted() const;
 
     CRecoveryEngine& Engine() { return *engine_; }
@@ -83,6 +82,7 @@ public:
 
 private:
     void Dispatch(const QueuedMessage& m);
+    void KeepForQuiet(const std::string& line, int outcome);
     void ShowPendingBeforeQuestion();
     void InstallGlobals();
     PromptSetup MakePromptSetup() const;
@@ -106,6 +106,8 @@ private:
     bool workerStarted_ = false;
     int chosen_ = 0;
     int lastOutcome_ = -1;
+    std::string lastOutcomeText_;
+    std::vector<std::string> quietKept_;  // -q: the log lines of a copy's opening
     bool sourceReadySeen_ = false;
     bool copyingSeen_ = false;
     bool idleAfterCopySeen_ = false;

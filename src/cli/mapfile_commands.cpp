@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cli/commands.h"
+#include "cli/image_set_name.h"
 #include "mapfile/mapfile.h"
 #include "ui/core/channel.h"
 
@@ -17,16 +18,6 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr const char kFlagExtension[] = "flg";
-constexpr const char kImageExtension[] = "iso";
-
-// Of a path to any file of the set, the same name with another extension.
-std::string WithExtension(const std::string& path, const char* ext)
-{
-    CRawFile f;
-    f.SetPath(path.c_str());
-    f.SetExtension(ext);
-    return f.GetPath();
-}
 
 // The one flag file in `folder`, or "" (with the reason in *error).
 std::string OnlyFlagFile(const std::string& folder, std::string* error)
@@ -50,32 +41,14 @@ std::string ProgramTitle()
     return std::string("Gleanor ") + GLEANOR_VERSION;
 }
 
-void CMapfileFollower::OnProgress(CRecoveryEngine& e)
-{
-    Save(e);
-}
-
-void CMapfileFollower::Save(CRecoveryEngine& e)
-{
-    MapfileInfo info;
-    info.program = ProgramTitle();
-    info.image = (e.exportMode ? e.importFile : e.imageFile).GetPath();
-    info.currentPos = uint64_t(e.position.load(std::memory_order_relaxed)) * e.copySectorSize;
-    std::string error;
-    bool ok = SaveMapfile(e.flagFile.GetPath(), info, path_.c_str(), &error);
-    // One line when writing starts to fail, not one per tick.
-    if (!ok && !failing_) LogPrintf(0, "Mapfile not written: %s", error.c_str());
-    failing_ = !ok;
-    written_ = written_ || ok;
-}
-
 int RunMapfile(CFrontEnd& fe)
 {
     const Options& o = fe.Opts();
-    const std::string flag = WithExtension(o.flagFile, kFlagExtension);
+    const ImageSetNames set = ImageSetFromName(o.flagFile);
+    const std::string& flag = set.flag;
     MapfileInfo info;
     info.program = ProgramTitle();
-    info.image = WithExtension(flag, kImageExtension);
+    info.image = set.image;
     std::string error;
     bool ok = false;
     if (o.output.empty()) {
@@ -97,7 +70,7 @@ int RunMapImport(CFrontEnd& fe)
     const std::string dest = FolderWithSeparator(o.dest);
     std::string error;
     std::string flag = o.image.empty() ? OnlyFlagFile(dest, &error)
-                                       : WithExtension(ResolveImagePath(o.image, dest), kFlagExtension);
+                                       : ImageSetFromName(ResolveImagePath(o.image, dest)).flag;
     if (flag.empty()) {
         fe.Error(error);
         return kExitCouldNot;
@@ -112,7 +85,7 @@ int RunMapImport(CFrontEnd& fe)
         return kExitCouldNot;
     }
     e.flagFile.SetPath(flag.c_str());
-    e.imageFile.SetPath(WithExtension(flag, kImageExtension).c_str());
+    e.imageFile.SetPath(ImageSetFromName(flag).image.c_str());
     std::error_code ec;
     if (fs::equivalent(o.fromImage, e.imageFile.GetPath(), ec)) {
         fe.Error(o.fromImage + " is the image set's own image: --from names ddrescue's output file");

@@ -18,8 +18,7 @@ constexpr uint64_t kMaxSectors = 0xFFFFFFFFu;
 constexpr const char kFlagPrefix[] = "flag:";
 
 struct OptionSpec {
-    const char* name;
-    bool takesValue;
+    OptionDoc doc;
     CommandSet commands;
     // Applies the value; false with *error set when it does not fit.
     bool (*apply)(Options* o, const std::string& value, std::string* error);
@@ -94,8 +93,8 @@ bool ApplyNoCooldown(Options* o, const std::string&, std::string*) { return Appl
 bool ApplyEject(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::ejectOnCompletion, o); }
 bool ApplyYes(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::yesToAll, o); }
 bool ApplyAll(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesAll, o); }
-bool ApplyJson(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::filesJson, o); }
 bool ApplyDamaged(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::extractDamaged, o); }
+bool ApplyJson(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::json, o); }
 
 bool ApplySystem(Options* o, const std::string& v, std::string* error)
 {
@@ -180,59 +179,101 @@ bool ApplyAnswer(Options* o, const std::string& v, std::string* error)
     return true;
 }
 
+bool ApplyQuiet(Options* o, const std::string&, std::string*) { return ApplyFlagOnly(&Options::quiet, o); }
+// --help and --version are read before the command is known (Tokenize).
+bool ApplyNothing(Options*, const std::string&, std::string*) { return true; }
+
+constexpr CommandSet kJsonCommands = Bit(Command::Files) | Bit(Command::Drives) | Bit(Command::Copy) | Bit(Command::Import);
+
+// The one table of options: the parser, --help, the man page and the bash
+// completion all come from it.
 const OptionSpec kOptions[] = {
-    {"--sim", true, kSimCommands, ApplySim},
-    {"--drive", true, kDriveCommands | Bit(Command::Copy), ApplyDrive},
-    {"--log-level", true, kAllCommands, ApplyLogLevel},
-    {"--dest", true, Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
-    {"--image", true, Bit(Command::Copy) | Bit(Command::Import) | Bit(Command::Files) | Bit(Command::Extract), ApplyImage},
-    {"--give-up", true, Bit(Command::Copy), ApplyGiveUp},
-    {"--strategy", true, Bit(Command::Copy), ApplyStrategy},
-    {"--cycle-tray", false, Bit(Command::Copy), ApplyCycleTray},
-    {"--no-cooldown", false, Bit(Command::Copy), ApplyNoCooldown},
-    {"--eject", false, Bit(Command::Copy), ApplyEject},
-    {"--force-size", true, Bit(Command::Copy), ApplyForceSize},
-    {"--sim-clock", true, kSimCommands, ApplySimClock},
-    {"--answer", true, Bit(Command::Copy), ApplyAnswer},
-    {"--yes", false, Bit(Command::Copy), ApplyYes},
-    {"--mapfile", true, Bit(Command::Copy) | Bit(Command::Import), ApplyMapfile},
-    {"--from", true, Bit(Command::Import), ApplyFrom},
-    {"-o", true, Bit(Command::Mapfile), ApplyOutput},
-    {"--all", false, Bit(Command::Files), ApplyAll},
-    {"--json", false, Bit(Command::Files), ApplyJson},
-    {"--system", true, Bit(Command::Files) | Bit(Command::Extract), ApplySystem},
-    {"--to", true, Bit(Command::Extract), ApplyTo},
-    {"--damaged", false, Bit(Command::Extract), ApplyDamaged},
+    {{"--sim", "", "PROFILE", "a simulated drive instead of real ones (repeatable)", "@file", true}, kSimCommands, ApplySim},
+    {{"--sim-clock", "", "virtual", "simulated time: hours of rescue run in seconds (with --sim)", "virtual", false},
+     kSimCommands, ApplySimClock},
+    {{"--drive", "", "N", "the drive to use (default: the last one with a ready disc)", "", false},
+     kDriveCommands | Bit(Command::Copy), ApplyDrive},
+    {{"--log-level", "", "0..4", "log lines up to this level on standard error (default 0)", "0 1 2 3 4", false},
+     kAllCommands, ApplyLogLevel},
+    {{"--quiet", "-q", "", "no log lines and no status block: only results, errors and questions", "", false},
+     kAllCommands, ApplyQuiet},
+    {{"--dest", "", "DIR", "destination folder (default: the current folder)", "@dir", false},
+     Bit(Command::Copy) | Bit(Command::Import), ApplyDest},
+    {{"--image", "", "PATH", "image file, relative to --dest (default: the volume label .iso)", "@file", false},
+     Bit(Command::Copy) | Bit(Command::Import) | Bit(Command::Files) | Bit(Command::Extract), ApplyImage},
+    {{"--give-up", "", "never|10h|1h|10m|1m", "give up after this long without a good read (default 1h)",
+      "never 10h 1h 10m 1m", false},
+     Bit(Command::Copy), ApplyGiveUp},
+    {{"--strategy", "", "sweep|careful",
+      "sweep: read what reads and the edges of the damage first,\nthen the careful passes (default); careful: the "
+      "careful passes alone",
+      "sweep careful", false},
+     Bit(Command::Copy), ApplyStrategy},
+    {{"--cycle-tray", "", "", "let drive care open and close the tray", "", false}, Bit(Command::Copy), ApplyCycleTray},
+    {{"--no-cooldown", "", "", "no long cooldown pauses", "", false}, Bit(Command::Copy), ApplyNoCooldown},
+    {{"--eject", "", "", "open the tray when the copy has finished", "", false}, Bit(Command::Copy), ApplyEject},
+    {{"--force-size", "", "drive|estimate|filesystem|flag:PATH|SECTORS", "force the volume size",
+      "drive estimate filesystem flag:", false},
+     Bit(Command::Copy), ApplyForceSize},
+    {{"--answer", "", "'CAPTION=BUTTON'", "answer one question (yes, no, ok, cancel; repeatable)", "", true},
+     Bit(Command::Copy), ApplyAnswer},
+    {{"--yes", "", "", "answer Yes or OK to every other question", "", false}, Bit(Command::Copy), ApplyYes},
+    {{"--mapfile", "", "FILE", "copy: keep FILE a ddrescue mapfile of the set; import: the map", "@file", false},
+     Bit(Command::Copy) | Bit(Command::Import), ApplyMapfile},
+    {{"--from", "", "IMAGE", "import: ddrescue's output file, read at the map's positions", "@file", false},
+     Bit(Command::Import), ApplyFrom},
+    {{"-o", "", "FILE", "mapfile: write to FILE (default: standard output)", "@file", false}, Bit(Command::Mapfile),
+     ApplyOutput},
+    {{"--all", "", "", "files: list every file, not only the damaged ones", "", false}, Bit(Command::Files), ApplyAll},
+    {{"--json", "", "",
+      "files, drives: the result as JSON; copy, import: one JSON object\nwith the result on standard output at the end",
+      "", false},
+     kJsonCommands, ApplyJson},
+    {{"--system", "", "iso|joliet|udf", "files, extract: the tree to read (default: the best one)", "iso joliet udf",
+      false},
+     Bit(Command::Files) | Bit(Command::Extract), ApplySystem},
+    {{"--to", "", "DIR", "extract: the folder to write the files into", "@dir", false}, Bit(Command::Extract), ApplyTo},
+    {{"--damaged", "", "", "extract: write damaged files too, as NAME.damaged, their holes filled", "", false},
+     Bit(Command::Extract), ApplyDamaged},
+    {{"--help", "-h", "", "print this summary; after a command, that command's", "", false}, kAllCommands,
+     ApplyNothing},
+    {{"--version", "-V", "", "print the version", "", false}, kAllCommands, ApplyNothing},
 };
+
+bool IsHelp(const OptionSpec& def) { return std::strcmp(def.doc.name, "--help") == 0; }
+bool IsVersion(const OptionSpec& def) { return std::strcmp(def.doc.name, "--version") == 0; }
 
 // Options that may be given more than once.
 bool Repeatable(const OptionSpec& def)
 {
-    return def.apply == ApplySim || def.apply == ApplyAnswer;
+    return def.doc.repeatable;
 }
 
 const OptionSpec* FindOption(const std::string& name)
 {
     for (const OptionSpec& def : kOptions)
-        if (name == def.name) return &def;
+        if (name == def.doc.name || (def.doc.shortName[0] != '\0' && name == def.doc.shortName)) return &def;
     return nullptr;
 }
 
-struct CommandWord {
-    const char* word;
-    Command command;
-};
-
-const CommandWord kCommands[] = {
-    {"drives", Command::Drives}, {"estimate", Command::Estimate}, {"eject", Command::Eject},
-    {"load", Command::Load},     {"copy", Command::Copy},         {"import", Command::Import},
-    {"demo", Command::Demo},     {"files", Command::Files},       {"help", Command::Help},
-    {"mapfile", Command::Mapfile}, {"extract", Command::Extract},
+const CommandDoc kCommands[] = {
+    {Command::Drives, "drives", "", "list the drives, marking the preselected one"},
+    {Command::Estimate, "estimate", "", "estimate the last readable sector of the disc"},
+    {Command::Eject, "eject", "", "open the tray of the drive"},
+    {Command::Load, "load", "", "close the tray of the drive"},
+    {Command::Copy, "copy", "", "rescue the disc into an image set (pause with Ctrl-C)"},
+    {Command::Import, "import", "FILE.imp | --mapfile MAP --from IMAGE",
+     "merge an import file, or what ddrescue rescued, into the image set in --dest"},
+    {Command::Mapfile, "mapfile", "IMAGE.flg", "write the image set's map as a GNU ddrescue mapfile"},
+    {Command::Demo, "demo", "[DIR]", "rescue the bundled scratched disc (simulated) into DIR"},
+    {Command::Files, "files", "IMAGE.flg", "list the files that the copy lacks sectors of"},
+    {Command::Extract, "extract", "IMAGE.flg --to DIR [PATH...]", "write the complete files of the volume into DIR"},
+    {Command::Help, "help", "[COMMAND]", "print this summary, or a command's"},
 };
 
 Command CommandFromWord(const std::string& word)
 {
-    for (const CommandWord& c : kCommands)
+    for (const CommandDoc& c : kCommands)
         if (word == c.word) return c.command;
     return Command::None;
 }
@@ -261,20 +302,16 @@ bool Tokenize(int argc, const char* const* argv, std::vector<GivenOption>* given
             optionsEnded = true;
             continue;
         }
-        if (arg == "--help" || arg == "-h") {
-            *help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            *version = true;
-            continue;
-        }
         size_t eq = arg.find('=');
         std::string name = arg.substr(0, eq);
         const OptionSpec* def = FindOption(name);
         if (def == nullptr) return Fail(error, "unknown option '" + name + "' (see gleanor --help)");
+        if (IsHelp(*def) || IsVersion(*def)) {
+            *(IsHelp(*def) ? help : version) = true;
+            continue;
+        }
         GivenOption g{def, ""};
-        if (!def->takesValue) {
+        if (def->doc.value[0] == '\0') {
             if (eq != std::string::npos) return Fail(error, name + " takes no value");
         } else if (eq != std::string::npos) {
             g.value = arg.substr(eq + 1);
@@ -359,7 +396,7 @@ const std::vector<std::string>& KnownCaptions()
 
 const char* CommandName(Command command)
 {
-    for (const CommandWord& c : kCommands)
+    for (const CommandDoc& c : kCommands)
         if (c.command == command) return c.word;
     return "";
 }
@@ -376,6 +413,8 @@ bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::
     bool ok = Tokenize(argc, argv, &given, &words, &help, &version, error);
     if (help || version) {
         options->command = help ? Command::Help : Command::Version;
+        // `gleanor copy --help`: copy's own summary.
+        if (help && !words.empty()) options->helpFor = CommandFromWord(words[0]);
         error->clear();
         return true;
     }
@@ -383,15 +422,21 @@ bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::
     if (words.empty()) return Fail(error, "no command given (see gleanor --help)");
     options->command = CommandFromWord(words[0]);
     if (options->command == Command::None) return Fail(error, "unknown command '" + words[0] + "' (see gleanor --help)");
-    if (options->command == Command::Help) return true;
+    if (options->command == Command::Help) {
+        if (words.size() > 1) {
+            options->helpFor = CommandFromWord(words[1]);
+            if (options->helpFor == Command::None) return Fail(error, "help: unknown command '" + words[1] + "'");
+        }
+        return true;
+    }
 
     for (const GivenOption& g : given) {
         if (!(g.def->commands & Bit(options->command)))
-            return Fail(error, std::string(g.def->name) + " is not an option of '" + words[0] + "'");
+            return Fail(error, std::string(g.def->doc.name) + " is not an option of '" + words[0] + "'");
         if (!Repeatable(*g.def)) {
             int count = 0;
             for (const GivenOption& other : given) count += other.def == g.def;
-            if (count > 1) return Fail(error, std::string(g.def->name) + " given more than once");
+            if (count > 1) return Fail(error, std::string(g.def->doc.name) + " given more than once");
         }
         if (!g.def->apply(options, g.value, error)) return false;
     }
@@ -400,50 +445,24 @@ bool ParseCommandLine(int argc, const char* const* argv, Options* options, std::
     return TakePositionals(options, words, error);
 }
 
-std::string UsageText()
+const std::vector<OptionDoc>& OptionDocs()
 {
-    return "Usage: gleanor COMMAND [OPTIONS]\n"
-           "\n"
-           "Commands:\n"
-           "  drives                 list the drives, marking the preselected one\n"
-           "  estimate               estimate the last readable sector of the disc\n"
-           "  eject | load           open | close the tray of the drive\n"
-           "  copy                   rescue the disc into an image set (pause with Ctrl-C)\n"
-           "  import FILE.imp        merge an import file into the image set in --dest\n"
-           "  import --mapfile MAP --from IMAGE   merge what ddrescue rescued into the set in --dest\n"
-           "  mapfile IMAGE.flg      write the image set's map as a GNU ddrescue mapfile\n"
-           "  demo [DIR]             rescue the bundled scratched disc (simulated) into DIR\n"
-           "  files IMAGE.flg        list the files that the copy lacks sectors of\n"
-           "  extract IMAGE.flg --to DIR [PATH...]   write the complete files of the volume into DIR\n"
-           "\n"
-           "Options:\n"
-           "  --sim PROFILE          a simulated drive instead of real ones (repeatable)\n"
-           "  --sim-clock virtual    simulated time: hours of rescue run in seconds (with --sim)\n"
-           "  --drive N              the drive to use (default: the last one with a ready disc)\n"
-           "  --log-level 0..4       log lines up to this level on standard error (default 0)\n"
-           "  --dest DIR             destination folder (default: the current folder)\n"
-           "  --image PATH           image file, relative to --dest (default: the volume label .iso)\n"
-           "  --give-up never|10h|1h|10m|1m   give up after this long without a good read\n"
-           "  --strategy sweep|careful   sweep: read what reads and the edges of the damage first,\n"
-           "                         then the careful passes (default); careful: the careful passes alone\n"
-           "  --cycle-tray           let drive care open and close the tray\n"
-           "  --no-cooldown          no long cooldown pauses\n"
-           "  --eject                open the tray when the copy has finished\n"
-           "  --force-size drive|estimate|filesystem|flag:PATH|SECTORS   force the volume size\n"
-           "  --answer 'CAPTION=BUTTON'   answer one question (yes, no, ok, cancel; repeatable)\n"
-           "  --yes                  answer Yes or OK to every other question\n"
-           "  --mapfile FILE         copy: keep FILE a ddrescue mapfile of the set; import: the map\n"
-           "  --from IMAGE           import: ddrescue's output file, read at the map's positions\n"
-           "  -o FILE                mapfile: write to FILE (default: standard output)\n"
-           "  --version              print the version\n"
-           "  --all | --json         files: list every file | give the list as JSON\n"
-           "  --system iso|joliet|udf   files, extract: the tree to read (default: the best one)\n"
-           "  --to DIR               extract: the folder to write into\n"
-           "  --damaged              extract: write damaged files too, as NAME.damaged, holes filled\n"
-           "\n"
-           "Exit status: 0 done, 1 could not, 64 usage error, 130 after a second Ctrl-C;\n"
-           "a copy exits with its outcome code (0 Ok, 3 User Break, 7 Give Up, ...);\n"
-           "files exits 0 when no file is damaged, 1 when some are, 2 when it cannot read the file system;\n"
-           "extract exits 0 when every file was written whole, 1 when some were left out or written\n"
-           "damaged, 2 when it cannot read the file system or write a file.\n";
+    static const std::vector<OptionDoc> docs = [] {
+        std::vector<OptionDoc> v;
+        for (const OptionSpec& def : kOptions) v.push_back(def.doc);
+        return v;
+    }();
+    return docs;
+}
+
+const std::vector<CommandDoc>& CommandDocs()
+{
+    static const std::vector<CommandDoc> docs(std::begin(kCommands), std::end(kCommands));
+    return docs;
+}
+
+bool OptionAppliesTo(const std::string& name, Command command)
+{
+    const OptionSpec* def = FindOption(name);
+    return def != nullptr && (def->commands & Bit(command)) != 0;
 }

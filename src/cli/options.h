@@ -10,6 +10,11 @@
 
 enum class Command { None, Help, Version, Drives, Estimate, Eject, Load, Copy, Import, Demo, Mapfile, Files, Extract };
 
+// The command line gives up after an hour without a good read unless --give-up
+// says otherwise: a rescue started from a script or a shell must end. (The
+// dialog program keeps its own setting.)
+constexpr int kCliDefaultGiveUpLevel = 2;  // 1h
+
 // The four sources of a forced volume size, as the Force Volume Size dialog lists them.
 enum class ForceSource { None, Drive, Estimate, Flag, Sectors, FileSystem };
 
@@ -27,7 +32,7 @@ struct Options {
     std::string dest;                // --dest DIR
     bool destSet = false;
     std::string image;               // --image PATH
-    int giveUpLevel = 0;             // --give-up, as giveUpLevel 0..4
+    int giveUpLevel = kCliDefaultGiveUpLevel;  // --give-up, as giveUpLevel 0..4
     bool giveUpSet = false;
     bool cycleTray = false;          // --cycle-tray
     bool noCooldown = false;         // --no-cooldown
@@ -47,11 +52,13 @@ struct Options {
     std::string demoDir;             // demo [DIR]
     std::string filesFlag;           // files FILE.flg
     bool filesAll = false;           // --all
-    bool filesJson = false;          // --json
+    bool json = false;               // --json: files, drives, and copy's and import's result
     std::string filesSystem;         // --system iso|joliet|udf ("": the best tree)
     std::vector<std::string> extractPaths;  // extract IMAGE [PATH...]: files and folders of the volume
     std::string extractTo;           // --to DIR
     bool extractDamaged = false;     // --damaged
+    bool quiet = false;              // -q, --quiet: no log lines, no status block
+    Command helpFor = Command::None; // COMMAND --help, help COMMAND
 };
 
 // Exit statuses of the program besides a copy's own outcome code (0..12).
@@ -74,5 +81,25 @@ bool ParseDecimal(const char* text, uint64_t max, uint64_t* value);
 const std::vector<std::string>& KnownCaptions();
 
 const char* CommandName(Command command);
-// The text of --help.
-std::string UsageText();
+// The text of --help; for a command, its own usage and options.
+std::string UsageText(Command command = Command::None);
+
+// The tables behind the parser, for help texts, the man page and completion.
+struct OptionDoc {
+    const char* name;        // "--dest"
+    const char* shortName;   // "-q", or ""
+    const char* value;       // "DIR", "never|10h|1h|10m|1m", or "" for a switch
+    const char* help;        // one line or more, '\n' between them
+    const char* completion;  // "@file", "@dir", words to offer, or ""
+    bool repeatable;
+};
+struct CommandDoc {
+    Command command;
+    const char* word;     // "copy"
+    const char* args;     // "FILE.imp", or ""
+    const char* summary;  // one line
+};
+const std::vector<OptionDoc>& OptionDocs();
+const std::vector<CommandDoc>& CommandDocs();
+// Whether the option (by its long name) is one of the command's.
+bool OptionAppliesTo(const std::string& name, Command command);

@@ -186,9 +186,13 @@ void CCopyRun::ChooseTarget()
 
 void CCopyRun::Open()
 {
-    if (!e.flagFile.Open()) SetOutcome(OUTCOME_FOPEN, "FOpen *.Flg");
+    if (!e.flagFile.Open()) {
+        LogPrintf(0, "%s: %s", e.flagFile.GetPath(), rawio::LastOpenFailure());
+        SetOutcome(OUTCOME_FOPEN, "FOpen *.Flg");
+    }
     CRawFile& target = e.exportMode ? e.importFile : e.imageFile;
     if (!target.Open()) {
+        LogPrintf(0, "%s: %s", target.GetPath(), rawio::LastOpenFailure());
         SetOutcome(OUTCOME_FOPEN, e.exportMode ? "FOpen *.Imp" : "FOpen *.Iso");
         return;
     }

@@ -15,11 +15,18 @@ namespace rawio {
 
 namespace {
 
+constexpr const char kInUse[] = "in use by another gleanor";
+thread_local const char* lastOpenFailure = "";
+
 // Stands in for the deny-write share mode: one writer per file, system-wide.
 int LockOrClose(int fd)
 {
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        lastOpenFailure = std::strerror(errno);
+        return -1;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        lastOpenFailure = errno == EWOULDBLOCK ? kInUse : std::strerror(errno);
         ::close(fd);
         return -1;
     }
@@ -34,6 +41,8 @@ int OpenReadWrite(const char* path, bool create)
     if (fd < 0 && create && errno == ENOENT) fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     return LockOrClose(fd);
 }
+
+const char* LastOpenFailure() { return lastOpenFailure; }
 
 int OpenReadOnly(const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); }
 

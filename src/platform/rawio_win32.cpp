@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -11,12 +12,20 @@
 
 namespace rawio {
 
+namespace {
+thread_local const char* lastOpenFailure = "";
+}
+
 int OpenReadWrite(const char* path, bool create)
 {
     int fd = _sopen(path, _O_RDWR | _O_BINARY, _SH_DENYWR);
     if (fd < 0 && create) fd = _sopen(path, _O_RDWR | _O_BINARY | _O_CREAT, _SH_DENYWR, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        lastOpenFailure = GetLastError() == ERROR_SHARING_VIOLATION ? "in use by another program" : std::strerror(errno);
     return fd;
 }
+
+const char* LastOpenFailure() { return lastOpenFailure; }
 
 int OpenReadOnly(const char* path) { return _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYNO); }
 

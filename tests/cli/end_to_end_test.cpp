@@ -3,6 +3,7 @@
 // the import round trip and the demo.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -143,15 +144,24 @@ TEST_F(EndToEnd, CtrlCPausesWithUserBreakAndTheCopyResumes)
 {
     // Real time: about 4 s of reading, so that Ctrl-C lands mid-copy.
     std::string slow = WriteProfile(dir, "slow.sim", "sectors 20000\nlabel SLOWDISC\nsector_us 200\n");
-    ChildControl c;
-    c.interruptWhen = "Create SLOWDISC.iso";
-    ChildRun paused = Gleanor({"copy", "--sim", slow, "--dest", dir.Path()}, c);
-    EXPECT_EQ(3, paused.status) << paused.err;
-    EXPECT_TRUE(Has(paused.err, "Exit 0x3: User Break")) << paused.err;
+    // A logout (SIGHUP) and a plain kill (SIGTERM) pause as Ctrl-C does,
+    // and the header is written.
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        std::filesystem::remove_all(dir.File("SLOWDISC.flg"));
+        std::filesystem::remove_all(dir.File("SLOWDISC.iso"));
+        ChildControl c;
+        c.interruptWhen = "Create SLOWDISC.iso";
+        c.signal = sig;
+        ChildRun paused = Gleanor({"copy", "--sim", slow, "--dest", dir.Path()}, c);
+        EXPECT_EQ(3, paused.status) << sig << paused.err;
+        EXPECT_TRUE(Has(paused.err, "Exit 0x3: User Break")) << paused.err;
+        RescueCheck first = CheckAgainstProfile(dir.File("SLOWDISC"), slow);
+        EXPECT_EQ(0u, first.wrong);
+        EXPECT_TRUE(first.headerValid) << sig;
+        EXPECT_EQ(first.marked, ReadHeader(dir.File("SLOWDISC.flg")).sectorsRead) << sig;
+        ASSERT_LT(first.marked, 19999u);
+    }
     RescueCheck first = CheckAgainstProfile(dir.File("SLOWDISC"), slow);
-    EXPECT_EQ(0u, first.wrong);
-    EXPECT_TRUE(first.headerValid);
-    ASSERT_LT(first.marked, 19999u);
 
     ChildRun resumed = Gleanor({"copy", "--sim", slow, "--sim-clock", "virtual", "--dest", dir.Path(), "--log-level", "1"});
     EXPECT_EQ(0, resumed.status) << resumed.err;
@@ -170,8 +180,11 @@ TEST_F(EndToEnd, SecondCtrlCEndsAtOnceWith130)
     ChildControl c;
     c.interruptWhen = "Create SLOWDISC.iso";
     c.interrupts = 2;
+    c.gap = std::chrono::milliseconds(0);  // so close that the main loop has not shown the pause yet
     ChildRun r = Gleanor({"copy", "--sim", slow, "--dest", dir.Path()}, c);
     EXPECT_EQ(130, r.status) << r.err;
+    EXPECT_TRUE(Has(r.err, "Pause: the copy ends after the current request")) << r.err;
+    EXPECT_TRUE(Has(r.err, "the same command resumes the copy\n")) << r.err;
     // Whatever was marked is in the image.
     EXPECT_EQ(0u, CheckAgainstProfile(dir.File("SLOWDISC"), slow).wrong);
 }

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/dispatch.h"
 #include "cli/rescue_check.h"
 #include "cli/interrupt.h"
 #include "support/fakes.h"

@@ -67,7 +67,7 @@ TEST(CommandLine, DefaultsWhenNothingIsGiven)
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(-1, p.options.drive);
     EXPECT_EQ(0, p.options.logLevel);
-    EXPECT_EQ(0, p.options.giveUpLevel);
+    EXPECT_EQ(2, p.options.giveUpLevel);  // 1h: a copy from the command line ends
     EXPECT_FALSE(p.options.destSet);
     EXPECT_EQ(ForceSource::None, p.options.force);
     EXPECT_FALSE(p.options.virtualClock);

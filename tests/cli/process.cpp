@@ -78,8 +78,8 @@ ChildRun RunChild(const std::string& program, const std::vector<std::string>& ar
         if (fds[1].revents) ReadAvailable(errPipe[0], &run.err, &errOpen);
         if (!control.interruptWhen.empty() && sent < control.interrupts &&
             run.err.find(control.interruptWhen) != std::string::npos) {
-            if (sent > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            kill(pid, SIGINT);
+            if (sent > 0) std::this_thread::sleep_for(control.gap);
+            kill(pid, control.signal);
             ++sent;
         }
     }

@@ -14,7 +14,9 @@ struct ChildRun {
 
 struct ChildControl {
     std::string interruptWhen;  // send SIGINT once stderr holds this ("" = never)
-    int interrupts = 1;         // how many, 50 ms apart
+    int interrupts = 1;         // how many, `gap` apart
+    int signal = 2;             // SIGINT; SIGTERM and SIGHUP act alike
+    std::chrono::milliseconds gap{50};
     std::chrono::seconds limit{60};
     std::vector<std::string> env;  // extra NAME=VALUE entries
     std::string workDir;           // "" = the test's own

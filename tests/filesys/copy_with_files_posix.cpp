@@ -1,6 +1,6 @@
 // A copy of a simulated disc with a file system: the size forced from the
 // file system, and the summary of the rescued files at the end.
-#include "cli/commands.h"
+#include "cli/dispatch.h"
 #include "filesys/image_tools.h"
 
 namespace {

@@ -218,7 +218,7 @@ TEST_F(IsoImages, FilesCommandExitsByWhatItFound)
         o.command = Command::Files;
         o.filesFlag = flag;
         for (const std::string& e : extra) {
-            if (e == "--json") o.filesJson = true;
+            if (e == "--json") o.json = true;
             if (e == "--all") o.filesAll = true;
             if (e == "joliet") o.filesSystem = e;
         }

@@ -28,14 +28,33 @@ check_installed() {
   man --warnings -l "$page" >"$out/man.txt" 2>"$out/man.err" || fail "man -l $page failed"
   [ ! -s "$out/man.err" ] || { cat "$out/man.err"; fail "man -l $page warned"; }
   grep -q "import --mapfile" "$out/man.txt" || fail "the rendered man page lacks import --mapfile"
+  # Every command and every option that the installed program's help lists
+  # is in the man page, and completion offers each option after its command.
+  local comp=$prefix/share/bash-completion/completions/gleanor cmd opt words checked=0
+  local commands
+  commands=$("$bin" --help | sed -n '/^Commands:/,/^$/p' | awk '/^  [a-z]/ { print $1 }')
+  [ -n "$commands" ] || fail "gleanor --help lists no commands"
+  for cmd in $commands; do
+    [ "$cmd" != help ] || continue  # its help is the summary of all commands
+    grep -qE "^ +$cmd( |$)" "$out/man.txt" || fail "the man page lacks the command $cmd"
+    words=$(bash -c 'source "$1"; COMP_WORDS=(gleanor "$2" -); COMP_CWORD=2; _gleanor; echo " ${COMPREPLY[*]} "' \
+            _ "$comp" "$cmd")
+    for opt in $("$bin" "$cmd" --help | grep -oE '^  (-[a-zA-Z], )?-[-a-z]+' | grep -oE -- '-[-a-z]+$'); do
+      grep -qF -- "$opt" "$out/man.txt" || fail "the man page lacks $opt ($cmd)"
+      [[ $words == *" $opt "* ]] || fail "bash completion does not offer $opt after $cmd"
+      checked=$((checked + 1))
+    done
+  done
+  for section in "EXIT STATUS" ENVIRONMENT GLEANOR_SIM_TRACE GLEANOR_ASPI_TRACE "sectors missing"; do
+    grep -q "$section" "$out/man.txt" || fail "the man page lacks $section"
+  done
   # Completion of a command and of an option of that command.
-  local words
   words=$(bash -c 'source "$1"; COMP_WORDS=(gleanor ma); COMP_CWORD=1; _gleanor; echo "${COMPREPLY[*]}";
                    COMP_WORDS=(gleanor import --f); COMP_CWORD=2; _gleanor; echo "${COMPREPLY[*]}"' \
-          _ "$prefix/share/bash-completion/completions/gleanor")
+          _ "$comp")
   [ "$words" = $'mapfile\n--from' ] || fail "bash completion gave '$words'"
   rm -rf "$out"
-  echo "package: $prefix/bin/gleanor $version: demo, man page and completion work"
+  echo "package: $prefix/bin/gleanor $version: demo works; man page and completion agree with --help ($checked command options)"
 }
 
 rm -rf "$root"

@@ -1,0 +1,47 @@
+#include <glob.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/drive_hints.h"
+
+namespace {
+
+constexpr const char kSgPattern[] = "/dev/sg*";
+
+std::string GroupOf(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return "";
+    const group* g = getgrgid(st.st_gid);
+    return g != nullptr && g->gr_name != nullptr ? g->gr_name : "";
+}
+
+}  // namespace
+
+std::vector<std::string> NoDriveHints()
+{
+    std::vector<std::string> hints;
+    glob_t found{};
+    int rc = glob(kSgPattern, 0, nullptr, &found);
+    std::vector<std::string> devices;
+    if (rc == 0)
+        for (size_t i = 0; i < found.gl_pathc; ++i) devices.push_back(found.gl_pathv[i]);
+    globfree(&found);
+    if (devices.empty()) {
+        hints.push_back("There is no /dev/sg* device: the sg module may not be loaded (sudo modprobe sg),");
+        hints.push_back("or no CD/DVD drive is connected.");
+        return hints;
+    }
+    std::vector<std::string> denied;
+    for (const std::string& d : devices)
+        if (access(d.c_str(), R_OK | W_OK) != 0) denied.push_back(d);
+    if (denied.empty()) return hints;
+    std::string group = GroupOf(denied.front());
+    hints.push_back("Permission denied on " + denied.front() + (denied.size() > 1 ? " and others" : "") +
+                    ": run as root" + (group.empty() || group == "root" ? std::string(".")
+                                                                           : ", or join the group " + group +
+                                                                                 " (sudo adduser $USER " + group +
+                                                                                 ", then log in again)."));
+    return hints;
+}
