@@ -49,6 +49,12 @@ def header_seconds(flg):
         return struct.unpack('<5I', f.read(20))[4]
 
 
+def profile_path(a, profile):
+    """The harness's profiles, then ours (bench/profiles)."""
+    ours = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'profiles', profile + '.txt')
+    return ours if os.path.exists(ours) else os.path.join(a.harness, 'profiles', profile + '.txt')
+
+
 def load(work):
     with open(os.path.join(work, 'summary.json')) as f:
         return json.load(f)
@@ -56,7 +62,7 @@ def load(work):
 
 def measure(a, profile, label, work, out, cmd):
     args = [sys.executable, os.path.join(a.harness, 'measure.py'), '--bin', a.medium, '--virtual',
-            '--profile', os.path.join(a.harness, 'profiles', profile + '.txt'), '--image', a.image,
+            '--profile', profile_path(a, profile), '--image', a.image,
             '--work', work, '--label', label, '--out', out, '--rm-out', '--timeout', str(a.timeout), cmd]
     subprocess.run(args, stdout=subprocess.DEVNULL, check=False)
     with open(os.path.join(work, 'summary.json')) as f:
@@ -97,7 +103,7 @@ def run(a, profile, name, goals):
             print(f'| {profile} | {name} | needs the ddrescue run before it |||||||', flush=True)
             return
         reader = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'block_bound.py')
-        told = f' --known-dead {os.path.join(a.harness, "profiles", profile + ".txt")}' if 'dead' in name else ''
+        told = f' --known-dead {profile_path(a, profile)}' if 'dead' in name else ''
         cmd = f'{sys.executable} {reader} {{disc}} {{out}} --goal {goals[profile]}{told}'
         s = load(work) if a.score_only else measure(a, profile, f'{profile}/{name}', work, '{work}/out.img', cmd)
         total, ms = s['drive_s'], s['drive_milestones_s']
@@ -130,7 +136,7 @@ def main():
     # no reader of the medium can beat.
     ap.add_argument('--runs', default='ddrescue,ddrescue -r3,gleanor sweep,gleanor careful,'
                     'block rounds,block rounds dead known')
-    ap.add_argument('profiles', nargs='*', default=['dvd-s', 'dvd-f', 'dvd-e'])
+    ap.add_argument('profiles', nargs='*', default=['dvd-s', 'dvd-f', 'dvd-e', 'ring'])
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
     print('| profile | run | drive time | readable rescued | wrong | to 99 % | to 99.9 % | to ddrescue\'s count |')

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/core/settings.h"
 #include "engine/recovery_engine.h"
@@ -87,6 +88,7 @@ private:
     uint32_t readInPass = 0;
     uint32_t errorsInPass = 0;
     bool singleSectorMode = false;
+    bool historyAdopted = false;  // the failed reads are this copy's, to be saved at its end
     uint32_t sectorsPerCell = 1;
     uint32_t cellsInUse = kMapCellsMax;
     char fileLine[kFileLineSize] = "";
@@ -243,8 +245,20 @@ void CCopyRun::MarkCell(uint8_t state)
     progressMap.cells[cell].store(state, std::memory_order_relaxed);
 }
 
+// The drive's identity, as the history of failed reads is kept by it.
+std::string DriveIdentity(const CCdDrive& drive)
+{
+    int i = drive.SelectedIndex();
+    if (i < 0 || i >= drive.DriveCount()) return "";
+    const DriveEntry& d = drive.Entry(i);
+    return std::string(d.addressText) + d.name + " " + d.revision;
+}
+
 void CCopyRun::Passes()
 {
+    e.failedReads.Adopt(e.flagFile.GetPath(), DriveIdentity(e.drive), e.sectorsToCopy, e.copySectorSize);
+    e.failedReads.Save(false);
+    historyAdopted = true;
     if (settings.strategy.load(std::memory_order_relaxed) == kStrategySweep) {
         RunSweepPhases(e, *this);
         if (outcome != OUTCOME_OK) return;
@@ -327,6 +341,7 @@ void CCopyRun::ReadSectors(uint32_t length)
 {
     uint32_t position = e.position.load(std::memory_order_relaxed);
     if (!e.drive.DrvBlkRead(position, length)) {
+        e.failedReads.Failed(position, length);
         SkipAfterFailure();
         return;
     }
@@ -392,6 +407,7 @@ void CCopyRun::SyncFiles()
 {
     (e.exportMode ? e.importFile : e.imageFile).Sync();
     e.flagFile.Sync();
+    e.failedReads.Save(false);
     e.lastSyncTick = e.tickNow;
 }
 
@@ -403,6 +419,7 @@ void CCopyRun::End()
     (e.exportMode ? e.importFile : e.imageFile).Sync();
     if (e.headerChecked) e.WriteHeader();
     e.flagFile.Sync();
+    if (historyAdopted) e.failedReads.Save(outcome == OUTCOME_OK || outcome == OUTCOME_GIVE_UP);
     e.flagFile.Close();
     e.imageFile.Close();
     e.importFile.Close();
