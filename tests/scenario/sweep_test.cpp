@@ -255,4 +255,75 @@ TEST_F(SweepScenario, GivesUpInTheSweepAndInTheEdges)
     ExpectImageConsistent("Edge", 1);
 }
 
+// A ring of weak blocks (one flaky sector each, read once in six or seven
+// tries) among dead ones. The retry rounds go on while the failures leave a
+// block likely to read, and end on their own before the give-up time: every
+// weak block is in before the careful passes, and the last rounds no longer
+// try every dead block.
+TEST_F(SweepScenario, RetryReadsWeakBlocksAmongDeadOnesAndStopsWhenTriesNoLongerPay)
+{
+    SimProfile p = Disc(8000, 100);
+    std::vector<uint32_t> dead;
+    for (uint32_t block = 100; block < 180; block += 4) {
+        AddBad(p, block * 16, block * 16 + 31);
+        AddFlaky(p, block * 16 + 37, block * 16 + 37, 0.15);
+        AddFlaky(p, block * 16 + 53, block * 16 + 53, 0.15);
+        for (uint32_t lba = block * 16; lba < block * 16 + 32; ++lba) dead.push_back(lba);
+    }
+    Attach({p});
+    settings.giveUpLevel = 3;
+    EXPECT_EQ(OUTCOME_GIVE_UP, Copy());
+    ExpectImageConsistent();
+    EXPECT_EQ(dead, MissingSectors());
+
+    unsigned long rounds = 0, firstErrors = 0, lastErrors = 0, readBeforeLoops = 0;
+    bool loop = false;
+    for (const auto& line : fe.poster.LogLines()) {
+        char name[8] = "";
+        unsigned long n = 0, read = 0, errors = 0;
+        if (std::sscanf(line.c_str(), "%7s %lu Read %lu Errors %lu", name, &n, &read, &errors) != 4) continue;
+        loop = loop || std::string(name) == "Loop";
+        if (!loop) readBeforeLoops += read;
+        if (std::string(name) != "Retry") continue;
+        EXPECT_FALSE(loop) << line;
+        (++rounds == 1 ? firstErrors : lastErrors) = errors;
+    }
+    EXPECT_TRUE(loop);
+    EXPECT_EQ(8000u - dead.size(), readBeforeLoops);
+    ASSERT_GT(rounds, 1u);
+    EXPECT_LT(lastErrors, dead.size() / 16) << "the last round still tried every dead block";
+    EXPECT_GE(firstErrors, dead.size() / 16);
+}
+
+// Paused after a retry round, the copy resumed in the same drive sweeps
+// without reading again the blocks that failed before; resumed in another
+// drive, it reads them again.
+TEST_F(SweepScenario, ResumeInTheSameDriveSkipsTheBlocksThatFailedAnotherDriveStartsFresh)
+{
+    SimProfile p = Disc(4000, 100);
+    for (uint32_t first = 1600; first < 2400; first += 64) AddBad(p, first, first + 15);
+    Attach({p, p});
+    auto copyUntil = [&](const std::string& pauseAt) {
+        size_t mark = poster.timedLog.size();
+        poster.onLog = [&](const std::string& line) {
+            if (!pauseAt.empty() && line.rfind(pauseAt, 0) == 0) engine.runRequested = false;
+        };
+        settings.giveUpLevel = 4;
+        Copy();
+        poster.onLog = nullptr;
+        return Reads(poster.timedLog, mark, "Sweep 1 ");
+    };
+    auto failed = [](const std::vector<Read>& reads) {
+        unsigned long n = 0;
+        for (const Read& r : reads) n += !r.ok;
+        return n;
+    };
+    EXPECT_EQ(13u, failed(copyUntil("Retry 1 ")));
+    EXPECT_TRUE(ReadFileBytes(Path("tries")).size() > 0);
+    EXPECT_EQ(0u, failed(copyUntil("Retry 1 ")));  // the same drive
+    ASSERT_TRUE(engine.drive.SelectDrive(1));
+    EXPECT_LT(0u, failed(copyUntil("")));          // another drive
+    ExpectImageConsistent("Disc", 1);
+}
+
 }  // namespace
