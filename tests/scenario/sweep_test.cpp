@@ -1,5 +1,5 @@
 // Whole copies with the sweep first: aligned requests, the edges of a dead
-// area found from both sides, the retry rounds over short failed areas, the
+// area found from both sides, the retry rounds over the failed blocks, the
 // careful passes after them, Pause and give-up in every phase.
 #include <algorithm>
 #include <cstdio>
