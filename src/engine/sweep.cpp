@@ -18,7 +18,8 @@ constexpr uint32_t kMaxSkipDoublings = 24;  // beyond any disc: 2^24 blocks
 // the sector edges stop.
 constexpr uint32_t kWholeBlockEvidence = 8;
 // A failed area of at most this many sectors, between read sectors, is short:
-// retried in rounds. A longer one is a dead stretch, left to the careful passes.
+// the retry weighs its blocks never tried too. In a longer one it weighs only
+// the blocks that failed, unless the neighbourhood has shown weak blocks.
 constexpr uint32_t kShortAreaSectors = 8 * kSweepBlock;
 // The retry's model of a failed block: weak (reads with some chance per try)
 // or dead. The chance is learned from the blocks that failed and then read;
