@@ -3,7 +3,7 @@
 
 One row per run: drive time, readable sectors rescued, wrong sectors, the
 drive time until 99 % and 99.9 % of the readable sectors were in, and until
-ddrescue's (default) final count was reached. ddrescue's
+ddrescue's final counts (default, then -r3) were reached. ddrescue's
 figures come from the medium. Gleanor's come from its own virtual clock, which
 also counts its drive care: the total is the elapsed time its flag file header
 keeps; the milestones are rebuilt from its log at level 4, which names every
@@ -49,6 +49,12 @@ def header_seconds(flg):
         return struct.unpack('<5I', f.read(20))[4]
 
 
+def profile_path(a, profile):
+    """The harness's profiles, then ours (bench/profiles)."""
+    ours = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'profiles', profile + '.txt')
+    return ours if os.path.exists(ours) else os.path.join(a.harness, 'profiles', profile + '.txt')
+
+
 def load(work):
     with open(os.path.join(work, 'summary.json')) as f:
         return json.load(f)
@@ -56,7 +62,7 @@ def load(work):
 
 def measure(a, profile, label, work, out, cmd):
     args = [sys.executable, os.path.join(a.harness, 'measure.py'), '--bin', a.medium, '--virtual',
-            '--profile', os.path.join(a.harness, 'profiles', profile + '.txt'), '--image', a.image,
+            '--profile', profile_path(a, profile), '--image', a.image,
             '--work', work, '--label', label, '--out', out, '--rm-out', '--timeout', str(a.timeout), cmd]
     subprocess.run(args, stdout=subprocess.DEVNULL, check=False)
     with open(os.path.join(work, 'summary.json')) as f:
@@ -69,7 +75,7 @@ def hours(s):
     return f'{s:.0f} s' if s < 360 else f'{s / 3600:.2f} h'
 
 
-def run(a, profile, name, goals):
+def run(a, profile, name, goals, goals_r3):
     work = os.path.abspath(os.path.join(a.work, f'{profile}-{name}'.replace(' ', '')))
     if not a.score_only:
         subprocess.run(['rm', '-rf', work], check=True)
@@ -91,17 +97,19 @@ def run(a, profile, name, goals):
             print(f'  ({profile}/{name}: the log gives {rebuilt:.0f} s, the clock {total} s)', flush=True)
         d99, d999 = milestone(curve, 0.99 * s['readable']), milestone(curve, 0.999 * s['readable'])
         goal = milestone(curve, goals[profile]) if profile in goals else None
+        goal_r3 = milestone(curve, goals_r3[profile]) if profile in goals_r3 else None
         note += f', medium alone {hours(s["drive_s"])}'
     elif name.startswith('block rounds'):
         if profile not in goals:
-            print(f'| {profile} | {name} | needs the ddrescue run before it |||||||', flush=True)
+            print(f'| {profile} | {name} | needs the ddrescue run before it ||||||||', flush=True)
             return
         reader = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'block_bound.py')
-        told = f' --known-dead {os.path.join(a.harness, "profiles", profile + ".txt")}' if 'dead' in name else ''
+        told = f' --known-dead {profile_path(a, profile)}' if 'dead' in name else ''
         cmd = f'{sys.executable} {reader} {{disc}} {{out}} --goal {goals[profile]}{told}'
         s = load(work) if a.score_only else measure(a, profile, f'{profile}/{name}', work, '{work}/out.img', cmd)
         total, ms = s['drive_s'], s['drive_milestones_s']
         d99, d999, goal = ms.get('99'), ms.get('99.9'), ms.get('last') if s['correct'] >= goals[profile] else None
+        goal_r3 = None
         note = ''
     else:
         opt = {'ddrescue': '', 'ddrescue -r3': '-r3 '}[name]
@@ -109,13 +117,13 @@ def run(a, profile, name, goals):
                                                     f'ddrescue -b2048 {opt}{{disc}} {{out}} {{work}}/map')
         total, ms = s['drive_s'], s['drive_milestones_s']
         d99, d999 = ms.get('99'), ms.get('99.9')
-        if name == 'ddrescue':
-            goals[profile] = s['correct']
+        (goals if name == 'ddrescue' else goals_r3)[profile] = s['correct']
         goal = ms.get('last') if name == 'ddrescue' else None
+        goal_r3 = ms.get('last') if name != 'ddrescue' else None
         note = ''
     pct = 100.0 * s['correct'] / max(s['readable'], 1)
     print(f'| {profile} | {name} | {hours(total)}{note} | {s["correct"]} / {s["readable"]} ({pct:.2f} %) '
-          f'| {s["wrong"]} | {hours(d99)} | {hours(d999)} | {hours(goal)} |', flush=True)
+          f'| {s["wrong"]} | {hours(d99)} | {hours(d999)} | {hours(goal)} | {hours(goal_r3)} |', flush=True)
 
 
 def main():
@@ -130,15 +138,16 @@ def main():
     # no reader of the medium can beat.
     ap.add_argument('--runs', default='ddrescue,ddrescue -r3,gleanor sweep,gleanor careful,'
                     'block rounds,block rounds dead known')
-    ap.add_argument('profiles', nargs='*', default=['dvd-s', 'dvd-f', 'dvd-e'])
+    ap.add_argument('profiles', nargs='*', default=['dvd-s', 'dvd-f', 'dvd-e', 'ring'])
     a = ap.parse_args()
     os.makedirs(a.work, exist_ok=True)
-    print('| profile | run | drive time | readable rescued | wrong | to 99 % | to 99.9 % | to ddrescue\'s count |')
-    print('|---|---|---|---|---|---|---|---|')
-    goals = {}  # ddrescue's final count by profile: the runs after it say when they reached it
+    print('| profile | run | drive time | readable rescued | wrong | to 99 % | to 99.9 % | to ddrescue\'s count '
+          '| to -r3\'s count |')
+    print('|---|---|---|---|---|---|---|---|---|')
+    goals, goals_r3 = {}, {}  # ddrescue's final counts by profile: the runs after them say when they reached them
     for name in a.runs.split(','):
         for p in a.profiles:
-            run(a, p, name, goals)
+            run(a, p, name, goals, goals_r3)
 
 
 if __name__ == '__main__':

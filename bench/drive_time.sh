@@ -2,7 +2,7 @@
 # Drive time of a rescue on simulated damaged DVDs (the FUSE medium of
 # ../shared/badmedium, in virtual mode): gleanor with both strategies
 # (give-up 1h) against GNU ddrescue (default and -r3), one row per run.
-#   bench/drive_time.sh [BUILD_DIR] [PROFILE...]     (default: dvd-s dvd-f dvd-e)
+#   bench/drive_time.sh [BUILD_DIR] [PROFILE...]     (default: dvd-s dvd-f dvd-e ring)
 # BADMEDIUM=DIR names the harness's folder (default: ../shared/badmedium beside
 # the tree); it is only read: the medium is built into BUILD_DIR/badmedium.
 # Exits 77 with the reason when FUSE cannot mount here.

@@ -12,6 +12,7 @@
 
 #include "drive/cd_drive.h"
 #include "engine/dest_folder.h"
+#include "engine/failed_reads.h"
 #include "engine/raw_file.h"
 
 // ---- Flag file ---------------------------------------------------------------
@@ -236,6 +237,9 @@ public:
     uint32_t careCountdown = 0;
     uint32_t nextCooldownTick = 0;
     char lastFlagPath[kMaxPath + 1] = "";
+    // The failed reads of the set's copies in this drive (the sweep's retry
+    // chooses by them; kept beside the set between runs).
+    CFailedReads failedReads;
 
     // Who works on the image set's files: a copy (worker) or a merge (front
     // end's thread). Each takes it before it starts; the other is refused

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/core/settings.h"
 #include "engine/recovery_engine.h"
@@ -88,6 +89,7 @@ private:
     uint32_t errorsInPass = 0;
     bool singleSectorMode = false;
     bool unsentLogged = false;  // the current detached stretch was reported
+    bool historyAdopted = false;  // the failed reads are this copy's, to be saved at its end
     uint32_t sectorsPerCell = 1;
     uint32_t cellsInUse = kMapCellsMax;
     char fileLine[kFileLineSize] = "";
@@ -257,8 +259,20 @@ void CCopyRun::MarkCell(uint8_t state)
     progressMap.cells[cell].store(state, std::memory_order_relaxed);
 }
 
+// The drive's identity, as the history of failed reads is kept by it.
+std::string DriveIdentity(const CCdDrive& drive)
+{
+    int i = drive.SelectedIndex();
+    if (i < 0 || i >= drive.DriveCount()) return "";
+    const DriveEntry& d = drive.Entry(i);
+    return std::string(d.addressText) + d.name + " " + d.revision;
+}
+
 void CCopyRun::Passes()
 {
+    e.failedReads.Adopt(e.flagFile.GetPath(), DriveIdentity(e.drive), e.sectorsToCopy, e.copySectorSize);
+    e.failedReads.Save(false);
+    historyAdopted = true;
     if (settings.strategy.load(std::memory_order_relaxed) == kStrategySweep) {
         RunSweepPhases(e, *this);
         if (outcome != OUTCOME_OK) return;
@@ -350,6 +364,7 @@ void CCopyRun::ReadSectors(uint32_t length)
     }
     unsentLogged = false;
     if (!e.drive.DrvBlkRead(position, length)) {
+        e.failedReads.Failed(position, length);
         SkipAfterFailure(true);
         return;
     }
@@ -415,6 +430,7 @@ void CCopyRun::SyncFiles()
 {
     (e.exportMode ? e.importFile : e.imageFile).Sync();
     e.flagFile.Sync();
+    e.failedReads.Save(false);
     e.lastSyncTick = e.tickNow;
 }
 
@@ -426,6 +442,7 @@ void CCopyRun::End()
     (e.exportMode ? e.importFile : e.imageFile).Sync();
     if (e.headerChecked) e.WriteHeader();
     e.flagFile.Sync();
+    if (historyAdopted) e.failedReads.Save(outcome == OUTCOME_OK || outcome == OUTCOME_GIVE_UP);
     e.flagFile.Close();
     e.imageFile.Close();
     e.importFile.Close();

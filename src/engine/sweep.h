@@ -13,12 +13,19 @@
 // every failed block that borders read sectors is read sector by sector from
 // that side until a read fails, unless the disc has shown that it fails in
 // whole blocks.
-// Retry: one failure cannot tell a flaky block from a dead one, so the short
-// failed areas (a few failed blocks between read sectors) are read again in
-// rounds, each aligned block once a round, still with no drive care, while a
-// round reads something (at most 16 rounds). A long dead stretch, such as a
-// dead outer edge, is not retried here: it would cost one failed read per
-// block a round for nothing.
+// Retry: one failure cannot tell a weak block from a dead one, many can. Every
+// failed read is kept by block (CFailedReads, also across a pause in the same
+// drive: a resumed sweep passes over the blocks that failed before and leaves
+// them to the retry). The retry weighs each block still missing that failed,
+// and each never tried inside a short failed area (a few blocks between read
+// sectors): the chance that a try reads, learned from the blocks that failed
+// and then read, times how likely the block is weak after its failures, given
+// the share of weak blocks in its neighbourhood. Rounds then try every block
+// whose expected sectors per try still pay, the likeliest first, with no drive
+// care, until none does: a try pays while it is expected to bring a block for
+// as much failed reading as the give-up time allows. A long dead stretch, such
+// as a dead outer edge, is tried only where the sweep met it, and only while
+// those tries pay.
 // What is still missing is left to the careful passes, the only ones that give
 // the drive care and try a long dead stretch again.
 #pragma once

@@ -3,8 +3,10 @@
 // A mapfile is text: comment lines, a status line "current_pos current_status
 // current_pass", then one line per block "pos size status" in bytes, blocks in
 // order and not overlapping. Gleanor writes one from a flag file (a block per
-// run of equal sectors: '+' read, '?' missing) and reads one to bring in what
-// ddrescue rescued from the same disc.
+// run of equal sectors: '+' read, '-' missing after a failed read, '?' missing
+// and not tried; the failed reads come from the side file beside the set, and
+// the status line is '+' once the copy has ended) and reads one to bring in
+// what ddrescue rescued from the same disc.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +17,7 @@
 
 constexpr char kMapFinished = '+';   // block status: rescued
 constexpr char kMapNonTried = '?';   // block status: not tried; also the "copying" phase
+constexpr char kMapBadSector = '-';  // block status: failed to read
 constexpr uint64_t kMapMaxEnd = 0x7FFFFFFFFFFFFFFFull;  // pos + size stays within a signed 64-bit offset
 
 struct MapBlock {

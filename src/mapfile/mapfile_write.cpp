@@ -1,6 +1,8 @@
 // Writing a mapfile from a flag file: one block per run of equal sectors.
+#include <algorithm>
 #include <vector>
 
+#include "engine/failed_reads.h"
 #include "mapfile/mapfile.h"
 #include "platform/rawio.h"
 
@@ -85,6 +87,33 @@ bool ForEachRun(int fd, uint32_t sectorCount, Run run)
     return true;
 }
 
+// The failed reads kept beside the set, when they are of its geometry; a
+// missing or foreign side file leaves every missing sector "not tried".
+FailedReadsFile TriedOf(const char* flagPath, const FlagHeader& h)
+{
+    FailedReadsFile tried;
+    if (!LoadFailedReads(FailedReadsPath(flagPath).c_str(), &tried) || tried.sectorCount != h.sectorCount ||
+        tried.sectorSize != h.sectorSize)
+        tried = FailedReadsFile();
+    return tried;
+}
+
+// Calls block(first, count, status) for the missing run [first, first + n):
+// '-' over the blocks that failed to read, '?' over the others.
+template <class Block>
+void SplitMissing(const FailedReadsFile& tried, uint32_t first, uint32_t n, Block block)
+{
+    const uint32_t end = first + n;
+    for (uint32_t lba = first; lba < end;) {
+        bool failed = tried.failures.count(lba / kHistoryBlock) != 0;
+        uint32_t next = lba;
+        while (next < end && (tried.failures.count(next / kHistoryBlock) != 0) == failed)
+            next = std::min(end, (next / kHistoryBlock + 1) * kHistoryBlock);
+        block(lba, next - lba, failed ? kMapBadSector : kMapNonTried);
+        lba = next;
+    }
+}
+
 }  // namespace
 
 bool ReadFlagHeader(const char* flagPath, FlagHeader* header, std::string* error)
@@ -107,16 +136,21 @@ bool WriteMapfile(const char* flagPath, const MapfileInfo& info, std::FILE* out,
     std::fprintf(out, "# Mapfile. Created by %s\n", info.program.c_str());
     std::fprintf(out, "# Image: %s\n", info.image.c_str());
     std::fprintf(out, "# Flag file: %s\n", flagPath);
-    std::fprintf(out, "# Sectors: %lu of %lu bytes, %llu read, %llu missing ('?': not tried or failed)\n",
+    const FailedReadsFile tried = TriedOf(flagPath, h);
+    std::fprintf(out, "# Sectors: %lu of %lu bytes, %llu read, %llu missing ('-': failed to read, '?': not tried)\n",
                  (unsigned long)h.sectorCount, (unsigned long)h.sectorSize,
                  (unsigned long long)(h.sectorCount - missing), (unsigned long long)missing);
     std::fprintf(out, "# current_pos  current_status  current_pass\n");
     std::fprintf(out, "0x%08llX     %c               %u\n", (unsigned long long)info.currentPos,
-                 missing ? kMapNonTried : kMapFinished, info.currentPass);
+                 missing && !tried.ended ? kMapNonTried : kMapFinished, info.currentPass);
     std::fprintf(out, "#      pos        size  status\n");
-    bool ok = ForEachRun(file.fd(), h.sectorCount, [&](uint32_t first, uint32_t n, bool m) {
+    auto line = [&](uint32_t first, uint32_t n, char status) {
         std::fprintf(out, "0x%08llX  0x%08llX  %c\n", (unsigned long long)(first * size), (unsigned long long)(n * size),
-                     m ? kMapNonTried : kMapFinished);
+                     status);
+    };
+    bool ok = ForEachRun(file.fd(), h.sectorCount, [&](uint32_t first, uint32_t n, bool m) {
+        if (m) SplitMissing(tried, first, n, line);
+        else line(first, n, kMapFinished);
     });
     if (!ok) {
         *error = std::string(flagPath) + ": cannot read the bitmap";

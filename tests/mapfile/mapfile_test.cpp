@@ -121,3 +121,36 @@ TEST(MapfileText, WrittenMapMarksExactlyTheSectorsTheFlagFileMarksRead)
     EXPECT_TRUE(ReadBytes(dir.File("out.map")).empty());
     EXPECT_TRUE(ReadBytes(dir.File("out.map.tmp")).empty());
 }
+
+// Given the failed reads kept beside the set, the map marks the missing
+// sectors of the blocks that failed '-' and the others '?', and its status
+// line '+' once the copy has ended; a damaged or foreign side file is ignored.
+TEST(MapfileText, FailedBlocksAreBadSectorsAndAnEndedCopyIsFinished)
+{
+    CTempDir dir;
+    std::vector<bool> read(100, true);
+    for (uint32_t lba = 20; lba < 70; ++lba) read[lba] = false;  // blocks 1 to 4
+    WriteImageSet(dir.File("disc"), read, RandomDisc(100, 2));
+    auto side = [&](const std::string& text) { WriteBytes(dir.File("disc.tries"), {text.begin(), text.end()}); };
+    auto statuses = [&](char* current) {
+        Mapfile map = WrittenMap(dir.File("disc.flg"));
+        *current = map.currentStatus;
+        std::string s;
+        for (const MapBlock& b : map.blocks) s += std::to_string(b.pos / kNormalSectorSize) + b.status;
+        return s;
+    };
+    char current = 0;
+    side("Gleanor failed reads 1\ndrive [0:1:0] SIM DRIVE 1.0\nsectors 100 2048\nended 1\n1 3\n3 1\n");
+    EXPECT_EQ("0+20-32?48-64?70+", statuses(&current));
+    EXPECT_EQ(kMapFinished, current);
+    side("Gleanor failed reads 1\ndrive x\nsectors 100 2048\nended 0\n2 1\n");
+    EXPECT_EQ("0+20?32-48?70+", statuses(&current));
+    EXPECT_EQ(kMapNonTried, current);
+    for (const char* bad : {"Gleanor failed reads 1\ndrive x\nsectors 100 2048\nended 1\n9 1\n",  // past the disc
+                            "Gleanor failed reads 1\ndrive x\nsectors 200 2048\nended 1\n2 1\n",  // another disc
+                            "Gleanor failed reads 1\ndrive x\nsectors 100 2048\nended 1\n2 1"}) {  // cut off
+        side(bad);
+        EXPECT_EQ("0+20?70+", statuses(&current)) << bad;
+        EXPECT_EQ(kMapNonTried, current) << bad;
+    }
+}
