@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/files_command.h"
 #include "cli/interrupt.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

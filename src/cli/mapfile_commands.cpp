@@ -4,7 +4,7 @@
 
 #include "cli/commands.h"
 #include "mapfile/mapfile.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 #ifndef GLEANOR_VERSION
 #error "GLEANOR_VERSION comes from the build"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/recovery_engine.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

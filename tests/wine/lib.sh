@@ -44,7 +44,7 @@ start_program() {
 robot() {
   local n=$((ROBOT_RUNS += 1))
   cat >"$DIR/script$n.txt"
-  wine "$BUILD/src/robot/robot.exe" "$(winpath "$DIR/script$n.txt")" >"$DIR/robot$n.log" 2>&1
+  wine "$BUILD/tests/wine/robot/robot.exe" "$(winpath "$DIR/script$n.txt")" >"$DIR/robot$n.log" 2>&1
   local rc=$?
   [ $rc -eq 0 ] || { echo "    robot script $n failed:"; sed 's/^/    /' "$DIR/robot$n.log" | head -60; }
   return $rc
