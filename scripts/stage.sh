@@ -123,8 +123,9 @@ case "$stage" in
   windows-tests)
     # The unit tests of the Windows build, under wine.
     prefix="$root/build/win/wineprefix"
-    rm -rf "$prefix"
     wine_env "$prefix"
+    . tests/wine/prefix.sh
+    base_prefix "$prefix"
     failed=0
     count=0
     for exe in $(find build/win/tests -name 'test_*.exe' | sort); do

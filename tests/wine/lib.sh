@@ -8,7 +8,10 @@ winpath() {  # /a/b -> Z:\a\b
 
 make_prefix() {
   export WINEPREFIX="$WORK/prefix"
-  wineboot -i >/dev/null 2>&1
+  local root
+  root="$(cd "$HERE/../.." && pwd)"
+  . "$HERE/prefix.sh"
+  base_prefix "$WINEPREFIX"
   # Without a window manager wine stalls ~2 s whenever a window hides.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
