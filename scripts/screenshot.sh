@@ -27,6 +27,8 @@ wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f >/d
 wineserver -w
 new_scenario shot
 cp "$ROOT/examples/scratched.sim" "$DIR/"
+# A destination as a user would choose it, not a folder of this machine.
+mkdir -p "$WINEPREFIX/drive_c/Rescue"
 
 # The robot starts a copy of the scratched disc.
 SIM_CLOCK=real start_program scratched
@@ -35,7 +37,7 @@ main "Gleanor 1.6" 30000
 wait-enabled 1017 20000
 click 1037
 click 1017
-open-file Open "$(winpath "$DIR/out/HOLIDAY_2009.iso")" 20000
+open-file Open "C:\\Rescue\\HOLIDAY_2009.iso" 20000
 wait-title "% HOLIDAY_2009" 20000
 sleep 8000
 EOT

@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "platform/rawio.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 // The commands other than copy, demo and files: drives, estimate, eject, load, import.
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
 #include "cli/commands.h"
 #include "cli/text.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 
@@ -25,6 +26,20 @@ std::string TrimRight(const char* text)
 std::string SizeText(CRecoveryEngine& e)
 {
     return std::to_string(e.GetDiscSizeMB()) + " MB";
+}
+
+// Starts the worker on the chosen drive, raises one of its requests (eject,
+// load) and pumps until the worker has served it. The worker has ended on
+// return, so the drive is the main thread's again. False, with the error
+// shown, when the request was not served in time.
+bool ServeRequest(CFrontEnd& fe, std::atomic<bool>& request, const std::string& drive, const char* what)
+{
+    fe.StartWorker(fe.ChosenDrive());
+    request.store(true);
+    bool served = fe.PumpUntil([&] { return !request.load(); }, kRequestWait);
+    fe.StopWorker();
+    if (!served) fe.Error(drive + ": the " + what + " request was not served");
+    return served;
 }
 
 // The drive's name and address as the listing shows them.
@@ -97,16 +112,8 @@ int RunEject(CFrontEnd& fe)
     int status = fe.OpenDrives();
     if (status >= 0) return status;
     CRecoveryEngine& e = fe.Engine();
-    fe.StartWorker(fe.ChosenDrive());
-    e.ejectRequested.store(true);
-    bool served = fe.PumpUntil([&] { return !e.ejectRequested.load(); }, kRequestWait);
-    fe.StopWorker();
     std::string drive = "drive " + std::to_string(fe.ChosenDrive());
-    if (!served) {
-        fe.Error(drive + ": the eject request was not served");
-        return kExitCouldNot;
-    }
-    // The worker has ended: the drive is the main thread's again.
+    if (!ServeRequest(fe, e.ejectRequested, drive, "eject")) return kExitCouldNot;
     if (e.drive.DrvReady()) {
         fe.Error(drive + ": the tray did not open (the disc is still ready)");
         return kExitCouldNot;
@@ -120,15 +127,8 @@ int RunLoad(CFrontEnd& fe)
     int status = fe.OpenDrives();
     if (status >= 0) return status;
     CRecoveryEngine& e = fe.Engine();
-    fe.StartWorker(fe.ChosenDrive());
-    e.loadRequested.store(true);
-    bool served = fe.PumpUntil([&] { return !e.loadRequested.load(); }, kRequestWait);
-    fe.StopWorker();
     std::string drive = "drive " + std::to_string(fe.ChosenDrive());
-    if (!served) {
-        fe.Error(drive + ": the load request was not served");
-        return kExitCouldNot;
-    }
+    if (!ServeRequest(fe, e.loadRequested, drive, "load")) return kExitCouldNot;
     // A closed tray takes a moment before the disc answers ready (real time:
     // this is the front end waiting, not the engine).
     bool ready = false;

@@ -7,7 +7,7 @@
 #include "cli/files_command.h"
 #include "cli/interrupt.h"
 #include "mapfile/mapfile_follower.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

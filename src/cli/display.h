@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/recovery_engine.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 // Terminal facts (the *_posix file has the real ones).
 bool IsTerminal(FILE* stream);

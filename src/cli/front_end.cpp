@@ -10,7 +10,7 @@
 #include "drive/drive_list.h"
 #include "platform/poster.h"
 #include "platform/prompt.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/image_set_name.h"
 #include "mapfile/mapfile.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 #ifndef GLEANOR_VERSION
 #error "GLEANOR_VERSION comes from the build"

@@ -8,7 +8,7 @@
 
 #include "drive/cd_drive.h"
 #include "platform/prompt.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

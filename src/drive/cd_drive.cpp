@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 const char kUnnamedVolume[] = "UNNAMED_VOLUME";
 

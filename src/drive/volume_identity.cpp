@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "drive/cd_drive.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "engine/recovery_engine.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "app/core/settings.h"
 #include "engine/recovery_engine.h"
 #include "platform/clock.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "engine/le_words.h"
 #include "engine/recovery_engine.h"
 #include "platform/prompt.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

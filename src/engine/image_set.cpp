@@ -5,7 +5,7 @@
 
 #include "engine/recovery_engine.h"
 #include "platform/prompt.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "engine/le_words.h"
 #include "engine/recovery_engine.h"
 #include "platform/clock.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

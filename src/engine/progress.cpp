@@ -1,7 +1,7 @@
 // ReportProgress: the copy's counters as the texts of the Progress panel,
 // the destination's free space and the percentage in the window title.
 #include "engine/recovery_engine.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "engine/sweep.h"
 #include "platform/clock.h"
 #include "platform/prompt.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The readers of the single file systems, behind ListFiles. Private to the room.
+// The readers of the single file systems, behind ListFiles. Private to the folder.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 // UDF volume structures: the anchors, the main and reserve descriptor
 // sequences, the partitions (physical, sparable, metadata) and the logical
-// volume. Private to the file-system room.
+// volume. Private to the file-system folder.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -11,7 +11,7 @@
 
 #include "mapfile/mapfile.h"
 #include "platform/clock.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

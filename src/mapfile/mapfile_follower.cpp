@@ -1,7 +1,7 @@
 #include "mapfile/mapfile_follower.h"
 
 #include "mapfile/mapfile.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 void CMapfileFollower::OnProgress(CRecoveryEngine& e)
 {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/core/settings.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 #include "ui/logic/enabling.h"
 #include "ui/logic/files_report.h"
 #include "ui/logic/selectors.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 #include "ui/logic/dialog_rules.h"
 #include "ui/logic/files_report.h"
 #include "win32/force_size_dlg.h"

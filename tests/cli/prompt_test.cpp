@@ -12,7 +12,7 @@
 #include "app/core/settings.h"
 #include "cli/cli_prompt.h"
 #include "support/fakes.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

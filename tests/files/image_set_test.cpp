@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "files_fixture.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

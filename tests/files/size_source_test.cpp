@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "files_fixture.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

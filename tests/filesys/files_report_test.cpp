@@ -9,7 +9,7 @@
 #include "aspi/sim/sim_drive.h"
 #include "engine/recovery_engine.h"
 #include "support/fakes.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 #include "ui/logic/files_report.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "engine/recovery_engine.h"
 #include "support/fakes.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

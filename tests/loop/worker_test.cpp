@@ -10,7 +10,7 @@
 #include "copy_helpers.h"
 #include "fake_aspi.h"
 #include "support/fakes.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "app/core/settings.h"
 #include "platform/clock.h"
 #include "platform/poster.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/bin/busybox sh
 # /init of a VM on the host's files: loads the SCSI, 9p and overlay modules,
 # puts the host's root file system (read-only over 9p) under a memory
-# overlay, mounts the writable shared folder where one is given, and runs the
+# overlay, mounts the writable shared folders where given, and runs the
 # guest script there, where wine and the build are the host's.
 /bin/busybox --install -s /bin
 export PATH=/bin
@@ -33,13 +33,16 @@ ln -sf /proc/self/fd/2 $R/dev/stderr
 mount -t tmpfs shm $R/dev/shm
 # /tmp stays the overlay's: a checkout that lies below the host's /tmp must stay visible.
 . /guest.conf
-if [ -n "$OUT" ]; then
-    mkdir -p "$R$OUT"
-    mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out "$R$OUT" || echo "@@MOUNT-FAILED out"
-fi
+n=0
+for dir in $OUT; do
+    mkdir -p "$R$dir"
+    mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 "out$n" "$R$dir" || echo "@@MOUNT-FAILED out$n"
+    n=$((n + 1))
+done
 
 echo "@@BOOTED"
-chroot $R /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root /bin/bash "$GUEST" $GUEST_ARGS </dev/null
+# shellcheck disable=SC2086  # the variables and arguments are separate words
+chroot $R /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root $GUEST_ENV /bin/bash "$GUEST" $GUEST_ARGS </dev/null
 echo "@@FINISHED"
 poweroff -f
 echo o > /proc/sysrq-trigger

@@ -3,8 +3,9 @@
 # Windows build are the host's. One guest script runs there; its output goes
 # to the serial console. Sourced after vm.sh, with `work` and `here` set.
 #
-# An optional writable folder (HOSTROOT_OUT) is shared at the same path, so
-# that what the guest writes there outlives the VM.
+# Optional writable folders (HOSTROOT_OUT, separated by spaces) are shared at
+# the same paths, so that what the guest writes there outlives the VM.
+# HOSTROOT_ENV (NAME=VALUE words) sets variables for the guest script.
 
 HOSTROOT_MODULES="$VM_MODULES netfs fscache 9pnet 9pnet_virtio 9p overlay"
 
@@ -16,7 +17,8 @@ hostroot_initrd() {
     cp /bin/busybox "$dir/bin/busybox"
     cp "$root/tests/qemu/hostroot-init.sh" "$dir/init"
     chmod 755 "$dir/init"
-    printf 'GUEST=%q\nGUEST_ARGS=%q\nOUT=%q\n' "$guest" "$args" "${HOSTROOT_OUT:-}" >"$dir/guest.conf"
+    printf 'GUEST=%q\nGUEST_ARGS=%q\nOUT=%q\nGUEST_ENV=%q\n' "$guest" "$args" "${HOSTROOT_OUT:-}" "${HOSTROOT_ENV:-}" \
+        >"$dir/guest.conf"
     : >"$dir/lib/modules/order"
     for entry in $HOSTROOT_MODULES; do
         name=${entry%%:*}
@@ -35,10 +37,12 @@ hostroot_initrd() {
 # $work/console.log. -cpu qemu64: wine was seen to crash the guest kernel
 # with -cpu max.
 hostroot_boot() {
-    local vmlinux=$1 seconds=$2 memory=$3 out=()
+    local vmlinux=$1 seconds=$2 memory=$3 out=() dir n=0
     shift 3
-    [ -n "${HOSTROOT_OUT:-}" ] &&
-        out=(-virtfs "local,path=$HOSTROOT_OUT,mount_tag=out,security_model=none,multidevs=remap")
+    for dir in ${HOSTROOT_OUT:-}; do
+        out+=(-virtfs "local,path=$dir,mount_tag=out$n,security_model=none,multidevs=remap")
+        n=$((n + 1))
+    done
     timeout "$seconds" qemu-system-x86_64 -accel tcg -cpu qemu64 -m "$memory" -smp 1 -nodefaults -no-reboot \
         -display none -monitor none -serial stdio \
         -kernel "$vmlinux" -initrd "$work/initrd.cpio" \

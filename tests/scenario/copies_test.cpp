@@ -7,7 +7,7 @@
 #include "app/core/settings.h"
 #include "platform/clock.h"
 #include "scenario_rig.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

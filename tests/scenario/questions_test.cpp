@@ -6,7 +6,7 @@
 
 #include "app/core/settings.h"
 #include "scenario_rig.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "app/core/settings.h"
 #include "platform/clock.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 void CScenarioPoster::Post(unsigned msg, unsigned wParam, const char* text)
 {

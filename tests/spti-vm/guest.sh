@@ -1,6 +1,6 @@
 #!/bin/bash
 # Inside the pass-through VM (the host's files, a memory overlay): makes a
-# wine prefix whose drive D: is the emulated CD drive, then runs under wine
+# wine prefix (from the run's base prefix) whose drive D: is the emulated CD drive, then runs under wine
 # the pass-through manager's unit tests and the check program beside the
 # pass-through WNASPI32.DLL. Everything it shows goes to the console.
 #
@@ -30,7 +30,9 @@ run() {  # run NAME PROGRAM ARGS...
 }
 
 mark prefix-begin
-wine wineboot -i >/tmp/wineboot.out 2>&1 </dev/null
+root=$(cd "$(dirname "$0")/../.." && pwd)
+. "$root/tests/wine/prefix.sh"
+base_prefix "$WINEPREFIX"
 # D: is the VM's CD drive: \\.\D: opens /dev/sr0, and the drive type is CD-ROM.
 mkdir -p "$WINEPREFIX/drive_d"
 ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"

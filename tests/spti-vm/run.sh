@@ -50,6 +50,13 @@ extract_vmlinux "/boot/vmlinuz-$release" "$vmlinux" || skip "cannot decompress /
 make_disc "$work/disc.iso" "$SECTORS" "$LABEL"
 make_rules "$work/rules.conf"
 
+# The run's base wine prefix, shared writable: made here when no wine part
+# made it before (tests/wine/prefix.sh).
+# shellcheck source=tests/wine/prefix.sh
+. "$root/tests/wine/prefix.sh"
+mkdir -p "$WINE_BASE"
+HOSTROOT_OUT=$WINE_BASE
+HOSTROOT_ENV="GLEANOR_WINE_BASE=$WINE_BASE"
 hostroot_initrd "$release" "$here/guest.sh" "$build $work/disc.iso $BAD" ||
     skip "cannot build the initramfs from the $release modules"
 
@@ -59,7 +66,7 @@ boot() {
         -device "scsi-cd,bus=scsi0.0,drive=cd0,scsi-id=0,lun=0,vendor=$VENDOR,product=$PRODUCT"
 }
 
-echo "booting the VM (kernel $release, TCG); wine makes a prefix there first"
+echo "booting the VM (kernel $release, TCG); wine gets its prefix there first"
 start=$(date +%s)
 boot
 if ! grep -q '@@BOOTED' "$work/console.log"; then

@@ -23,7 +23,7 @@
 #include "platform/clock.h"
 #include "platform/poster.h"
 #include "platform/prompt.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "app/core/settings.h"
 #include "platform/rawio.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 void CRecordingPoster::Post(unsigned msg, unsigned wParam, const char* text)
 {

@@ -4,7 +4,7 @@
 
 #include "engine/recovery_engine.h"
 #include "platform/rawio.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 #include "ui/logic/dialog_rules.h"
 #include "ui/logic/enabling.h"
 #include "ui/logic/selectors.h"

@@ -37,7 +37,13 @@ mkdir -p "$work/kernel"
 vmlinux=$work/kernel/vmlinux-$release
 extract_vmlinux "/boot/vmlinuz-$release" "$vmlinux" || skip "cannot decompress /boot/vmlinuz-$release"
 
-HOSTROOT_OUT=$work/out
+# The run's base wine prefix is made once, by the first wine part, and
+# unpacked by the others (tests/wine/prefix.sh).
+# shellcheck source=tests/wine/prefix.sh
+. "$root/tests/wine/prefix.sh"
+mkdir -p "$WINE_BASE"
+HOSTROOT_OUT="$work/out $WINE_BASE"
+HOSTROOT_ENV="GLEANOR_WINE_BASE=$WINE_BASE"
 hostroot_initrd "$release" "$here/guest.sh" "$root $work/out $stage ${keep:--} $*" ||
     skip "cannot build the initramfs from the $release modules"
 

@@ -8,7 +8,10 @@ winpath() {  # /a/b -> Z:\a\b
 
 make_prefix() {
   export WINEPREFIX="$WORK/prefix"
-  wineboot -i >/dev/null 2>&1
+  local root
+  root="$(cd "$HERE/../.." && pwd)"
+  . "$HERE/prefix.sh"
+  base_prefix "$WINEPREFIX"
   # Without a window manager wine stalls ~2 s whenever a window hides.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
@@ -44,7 +47,7 @@ start_program() {
 robot() {
   local n=$((ROBOT_RUNS += 1))
   cat >"$DIR/script$n.txt"
-  wine "$BUILD/src/robot/robot.exe" "$(winpath "$DIR/script$n.txt")" >"$DIR/robot$n.log" 2>&1
+  wine "$BUILD/tests/wine/robot/robot.exe" "$(winpath "$DIR/script$n.txt")" >"$DIR/robot$n.log" 2>&1
   local rc=$?
   [ $rc -eq 0 ] || { echo "    robot script $n failed:"; sed 's/^/    /' "$DIR/robot$n.log" | head -60; }
   return $rc

@@ -16,7 +16,7 @@ if [ -z "${GLEANOR_E2E_UNDER_XVFB:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$BUILD" "$@"
 fi
 
-for f in src/win32/Gleanor.exe src/robot/robot.exe WNASPI32.dll; do
+for f in src/win32/Gleanor.exe tests/wine/robot/robot.exe WNASPI32.dll; do
   [ -f "$BUILD/$f" ] || { echo "wine-e2e: $BUILD/$f is missing"; echo "wine-e2e: 0 passed, 1 failed"; exit 1; }
 done
 

@@ -6,7 +6,7 @@
 #include "aspi/common/scsi_transfer.h"
 #include "aspi/sgio/sgio_aspi.h"
 #include "platform/event.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace sgio {
 

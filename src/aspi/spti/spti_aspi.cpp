@@ -37,8 +37,12 @@ std::string Hex(const uint8_t* bytes, size_t count)
 
 std::string AddressText(const aspi::SRB_ExecSCSICmd& srb)
 {
-    return "[" + std::to_string(srb.SRB_HaId) + ":" + std::to_string(srb.SRB_Target) + ":" +
-           std::to_string(srb.SRB_Lun) + "] ";
+    // One formatted text: g++ 12 at -O3 sees a false overlap in a chain of
+    // std::string additions (-Wrestrict).
+    char text[24];
+    std::snprintf(text, sizeof text, "[%u:%u:%u] ", unsigned{srb.SRB_HaId}, unsigned{srb.SRB_Target},
+                  unsigned{srb.SRB_Lun});
+    return text;
 }
 
 }  // namespace

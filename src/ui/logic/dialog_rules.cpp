@@ -2,7 +2,7 @@
 
 #include "engine/recovery_engine.h"
 #include "platform/rawio.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 const int kStatusControlIds[kStatusControlCount] = {1020, 1022, 1023, 1024, 1025, 1027, 1028, 1029, 1030, 1031};
 

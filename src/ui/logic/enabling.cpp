@@ -1,6 +1,6 @@
 #include "ui/logic/enabling.h"
 
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 Enable OnIf(bool on) { return on ? Enable::On : Enable::Off; }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "ui/logic/settings_file.h"
 
 #include "platform/rawio.h"
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 std::string IniPathFromModule(const std::string& modulePath)
 {

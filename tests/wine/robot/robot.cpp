@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "robot/robot_windows.h"
+#include "robot_windows.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/core/channel.h"
+#include "channel/channel.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "robot/robot_windows.h"
+#include "robot_windows.h"
 
 namespace {
 
