@@ -4,19 +4,13 @@
 
 #include "cli/image_set_name.h"
 #include "filesys/extract.h"
+#include "filesys/file_lines.h"
 
 namespace {
 
 constexpr int kExitWhole = 0;
 constexpr int kExitSomeLeftOut = 1;
 constexpr int kExitCannot = 2;
-
-std::string Printable(const std::string& s)
-{
-    std::string out;
-    for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    return out;
-}
 
 }  // namespace
 

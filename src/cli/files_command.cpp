@@ -7,6 +7,7 @@
 
 #include "cli/image_set_name.h"
 #include "cli/text.h"
+#include "filesys/file_lines.h"
 #include "filesys/listing.h"
 
 namespace {
@@ -15,42 +16,9 @@ constexpr int kExitNoneDamaged = 0;
 constexpr int kExitSomeDamaged = 1;
 constexpr int kExitUnreadable = 2;
 
-// Names come from the disc: control characters are not passed to a terminal.
-std::string Printable(const std::string& s)
-{
-    std::string out;
-    for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    return out;
-}
-
 const char* StateOf(const FileRecord& f)
 {
     return f.symlink ? "symlink" : f.unknown ? "unknown" : f.missingSectors ? "damaged" : "complete";
-}
-
-std::string Percent(const FileRecord& f)
-{
-    char buf[32];
-    double p = f.size ? 100.0 * double(f.missingBytes) / double(f.size) : 100.0;
-    std::snprintf(buf, sizeof buf, "%.1f %%", p);
-    return buf;
-}
-
-std::string FileLine(const FileRecord& f)
-{
-    if (f.symlink) return Printable(f.path) + " -> " + Printable(f.linkTarget) + "  symbolic link";
-    // An unknown file's size is not known either.
-    if (f.unknown) return Printable(f.path) + "  unknown: its entry is unreadable";
-    std::string line = Printable(f.path) + "  " + Grouped(f.size) + " bytes  ";
-    if (!f.missingSectors) return line + "complete";
-    return line + "missing " + Grouped(f.missingSectors) + (f.missingSectors == 1 ? " sector, " : " sectors, ") + Grouped(f.missingBytes) + " bytes (" +
-           Percent(f) + ")";
-}
-
-std::string SummaryLine(const DamageSummary& s)
-{
-    return "files: " + Grouped(s.complete) + " complete, " + Grouped(s.damaged) + " damaged, " + Grouped(s.unknown) +
-           " unknown";
 }
 
 // Only when a file's data lies beyond the copy's end: a copy one sector short

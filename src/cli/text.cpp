@@ -28,16 +28,6 @@ size_t Utf8Length(const std::string& s, size_t i)
 
 }  // namespace
 
-std::string Grouped(uint64_t n)
-{
-    std::string digits = std::to_string(n), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
 std::string JsonString(const std::string& s)
 {
     std::string out = "\"";

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-// 1234567 as "1,234,567".
-std::string Grouped(uint64_t n);
+#include "filesys/file_lines.h"  // Grouped, shared with the listing's lines
+
 // A JSON string literal of `s`: quotes, backslashes and control characters
 // escaped; bytes that are not valid UTF-8 (a Latin-1 name on a disc) become
 // \u00XX of the byte's value, so the output is always valid JSON in UTF-8.

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "filesys/file_lines.h"
 #include "platform/host_files.h"
 #include "platform/rawio.h"
 
@@ -17,32 +18,6 @@ constexpr uint32_t kChunkSectors = 64;  // 128 KiB moved at a time, whatever the
 constexpr size_t kMaxNameBytes = 255;
 const char kDamagedSuffix[] = ".damaged";
 const char kPartSuffix[] = ".gleanor-part";
-
-std::string Grouped(uint64_t n)
-{
-    std::string digits = std::to_string(n), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
-// Names come from the disc: control characters are not passed on.
-std::string Printable(const std::string& s)
-{
-    std::string out;
-    for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    return out;
-}
-
-std::string Missing(const FileRecord& f)
-{
-    char percent[32];
-    std::snprintf(percent, sizeof percent, "%.1f %%", f.size ? 100.0 * double(f.missingBytes) / double(f.size) : 100.0);
-    return "missing " + Grouped(f.missingSectors) + (f.missingSectors == 1 ? " sector, " : " sectors, ") +
-           Grouped(f.missingBytes) + " bytes (" + percent + ")";
-}
 
 std::string Normalized(const std::string& path)
 {
@@ -158,7 +133,7 @@ public:
         for (const FileExtent& e : f.extents) placed += e.bytes;
         if (placed != f.size) return LeaveOut(f, "the place of some of its data is not known");
         bool complete = f.missingSectors == 0;
-        if (!complete && !options_.damaged) return LeaveOut(f, Missing(f));
+        if (!complete && !options_.damaged) return LeaveOut(f, MissingText(f));
         size_t slash = f.path.rfind('/');
         std::string parent;
         if (!Folder(f.path.substr(0, slash), &parent)) {
@@ -189,7 +164,7 @@ public:
             RemoveMarked(marked);
         } else {
             ++result.writtenDamaged;
-            say_("damaged: " + Printable(f.path) + "  written as " + Printable(rel) + kDamagedSuffix + ", " + Missing(f));
+            say_("damaged: " + Printable(f.path) + "  written as " + Printable(rel) + kDamagedSuffix + ", " + MissingText(f));
         }
     }
 

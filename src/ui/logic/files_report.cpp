@@ -3,36 +3,9 @@
 #include <cstdio>
 
 #include "channel/channel.h"
+#include "filesys/file_lines.h"
 
 namespace {
-
-std::string Grouped(uint64_t n)
-{
-    std::string digits = std::to_string(n), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
-std::string Printable(const std::string& s)
-{
-    std::string out;
-    for (char c : s) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    return out;
-}
-
-std::string FileLine(const FileRecord& f)
-{
-    std::string line = Printable(f.path) + "  " + Grouped(f.size) + " bytes  ";
-    if (f.unknown) return line + "unknown: its entry is unreadable";
-    if (!f.missingSectors) return line + "complete";
-    char percent[32];
-    std::snprintf(percent, sizeof percent, "%.1f %%", f.size ? 100.0 * double(f.missingBytes) / double(f.size) : 100.0);
-    return line + "missing " + Grouped(f.missingSectors) + (f.missingSectors == 1 ? " sector, " : " sectors, ") +
-           Grouped(f.missingBytes) + " bytes (" + percent + ")";
-}
 
 bool ListImageSet(const std::string& flagPath, const std::string& imagePath, CImageSetReader* reader,
                   Listing* listing, std::string* error)
@@ -70,11 +43,10 @@ bool ReportFilesAfterCopy(const std::string& flagPath, const std::string& imageP
         return false;
     }
     DamageSummary s = Summarise(listing);
-    std::string summary = "files: " + Grouped(s.complete) + " complete, " + Grouped(s.damaged) + " damaged, " +
-                          Grouped(s.unknown) + " unknown";
+    std::string summary = SummaryLine(s);
     LogPrintf(0, "%s", summary.c_str());
     for (const FileRecord& f : listing.files)
-        if (f.unknown || f.missingSectors) LogPrintf(1, "%s", FileLine(f).c_str());
+        if (!f.symlink && (f.unknown || f.missingSectors)) LogPrintf(1, "%s", FileLine(f).c_str());
     for (const std::string& u : listing.unknown) LogPrintf(1, "unknown: %s", Printable(u).c_str());
 
     std::string listPath = FilesListPath(imagePath);
