@@ -3,6 +3,8 @@
 #include <share.h>
 #include <sys/stat.h>
 #include <windows.h>
+// windows.h maps ReplaceFile to ReplaceFileA; ours is rawio::ReplaceFile.
+#undef ReplaceFile
 
 #include <cerrno>
 #include <cstdio>
