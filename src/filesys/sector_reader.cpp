@@ -22,7 +22,7 @@ bool CImageSetReader::Open(const std::string& flagPath, const std::string& image
 {
     int flagFd = rawio::OpenReadOnly(flagPath.c_str());
     if (flagFd < 0) {
-        *error = flagPath + ": cannot open the flag file";
+        *error = flagPath + ": cannot open the flag file: " + rawio::LastOpenFailure();
         return false;
     }
     // The header: sector count, sector size, ..., twelve words that sum to zero.
@@ -55,7 +55,7 @@ bool CImageSetReader::Open(const std::string& flagPath, const std::string& image
     rawio::Close(flagFd);
     imageFd_ = rawio::OpenReadOnly(imagePath.c_str());
     if (imageFd_ < 0) {
-        *error = imagePath + ": cannot open the image";
+        *error = imagePath + ": cannot open the image: " + rawio::LastOpenFailure();
         return false;
     }
     // Sectors past the end of the image are not in the copy, whatever the flags say.

@@ -24,7 +24,7 @@ constexpr int kMaxPath = 260;
 // With `create`, a missing file is created (never truncated). -1 on failure,
 // also when another program (or another descriptor of ours) holds the file.
 int OpenReadWrite(const char* path, bool create);
-// Why this thread's last failed OpenReadWrite failed: the system's reason
+// Why this thread's last failed OpenReadWrite or OpenReadOnly failed: the system's reason
 // ("Permission denied", "No such file or directory"), or "in use by another
 // gleanor" when another program holds the file.
 const char* LastOpenFailure();

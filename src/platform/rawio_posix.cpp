@@ -44,7 +44,12 @@ int OpenReadWrite(const char* path, bool create)
 
 const char* LastOpenFailure() { return lastOpenFailure; }
 
-int OpenReadOnly(const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); }
+int OpenReadOnly(const char* path)
+{
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) lastOpenFailure = std::strerror(errno);
+    return fd;
+}
 
 int Read(int fd, void* buf, unsigned len)
 {

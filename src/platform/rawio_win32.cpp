@@ -29,7 +29,12 @@ int OpenReadWrite(const char* path, bool create)
 
 const char* LastOpenFailure() { return lastOpenFailure; }
 
-int OpenReadOnly(const char* path) { return _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYNO); }
+int OpenReadOnly(const char* path)
+{
+    int fd = _sopen(path, _O_RDONLY | _O_BINARY, _SH_DENYNO);
+    if (fd < 0) lastOpenFailure = std::strerror(errno);
+    return fd;
+}
 
 int Read(int fd, void* buf, unsigned len) { return _read(fd, buf, len); }
 
