@@ -38,8 +38,11 @@ std::string ManCommands()
     std::string out;
     for (const CommandDoc& c : CommandDocs()) {
         out += ".TP\n";
-        out += c.args[0] != '\0' ? ".BI \"" + Roff(c.word) + " \" \"" + Roff(c.args) + "\"" : ".B " + Roff(c.word);
-        out += "\n" + Roff(c.summary) + ".\n";
+        if (c.args[0] != '\0')
+            out.append(".BI \"").append(Roff(c.word)).append(" \" \"").append(Roff(c.args)).append("\"");
+        else
+            out.append(".B ").append(Roff(c.word));
+        out.append("\n").append(Roff(c.summary)).append(".\n");
     }
     return out;
 }
@@ -50,16 +53,19 @@ std::string ManOptions()
     for (const OptionDoc& d : OptionDocs()) {
         std::string names = d.shortName[0] != '\0' ? Roff(d.shortName) + ", " + Roff(d.name) : Roff(d.name);
         out += ".TP\n";
-        out += d.value[0] != '\0' ? ".BI \"" + names + " \" \"" + Roff(d.value) + "\"" : ".B " + names;
+        if (d.value[0] != '\0')
+            out.append(".BI \"").append(names).append(" \" \"").append(Roff(d.value)).append("\"");
+        else
+            out.append(".B ").append(names);
         std::string help = d.help;
         for (char& ch : help)
             if (ch == '\n') ch = ' ';
-        out += "\n" + Roff(help) + ".\n";
+        out.append("\n").append(Roff(help)).append(".\n");
         std::string commands = CommandsOf(d);
         if (OptionAppliesTo(d.name, Command::Help))
             out += "Every command.\n";
         else
-            out += (commands.find(',') == std::string::npos ? "Command: " : "Commands: ") + Roff(commands) + ".\n";
+            out.append(commands.find(',') == std::string::npos ? "Command: " : "Commands: ").append(Roff(commands)).append(".\n");
     }
     return out;
 }

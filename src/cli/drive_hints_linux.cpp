@@ -1,7 +1,8 @@
 #include <glob.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <fstream>
 
 #include "cli/drive_hints.h"
 
@@ -13,8 +14,18 @@ std::string GroupOf(const std::string& path)
 {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return "";
-    const group* g = getgrgid(st.st_gid);
-    return g != nullptr && g->gr_name != nullptr ? g->gr_name : "";
+    // /etc/group read directly: the C library's group lookup cannot be linked
+    // into the static program (it loads name-service modules at run time).
+    std::ifstream groups("/etc/group");
+    std::string line;
+    while (std::getline(groups, line)) {  // name:password:gid:members
+        size_t a = line.find(':'), b = line.find(':', a == std::string::npos ? a : a + 1);
+        if (a == std::string::npos || b == std::string::npos) continue;
+        size_t c = line.find(':', b + 1);
+        if (line.substr(b + 1, c == std::string::npos ? std::string::npos : c - b - 1) == std::to_string(st.st_gid))
+            return line.substr(0, a);
+    }
+    return "";
 }
 
 }  // namespace

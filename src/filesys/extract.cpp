@@ -26,7 +26,7 @@ std::string Normalized(const std::string& path)
     while (start <= path.size()) {
         size_t end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
-        if (end > start) out += "/" + path.substr(start, end - start);
+        if (end > start) out.append(1, '/').append(path, start, end - start);
         start = end + 1;
     }
     return out;  // "" is the root
