@@ -179,8 +179,11 @@ TEST_F(EndToEnd, SecondCtrlCEndsAtOnceWith130)
     std::string slow = WriteProfile(dir, "slow.sim", "sectors 20000\nlabel SLOWDISC\nsector_us 500\n");
     ChildControl c;
     c.interruptWhen = "Create SLOWDISC.iso";
-    c.interrupts = 2;
-    c.gap = std::chrono::milliseconds(0);  // so close that the main loop has not shown the pause yet
+    // Close together, so that the main loop may not have shown the pause yet.
+    // Signals of one kind do not queue: two sent at once may arrive as one,
+    // so more follow until the program has ended.
+    c.interrupts = 20;
+    c.gap = std::chrono::milliseconds(0);
     ChildRun r = Gleanor({"copy", "--sim", slow, "--dest", dir.Path()}, c);
     EXPECT_EQ(130, r.status) << r.err;
     EXPECT_TRUE(Has(r.err, "Pause: the copy ends after the current request")) << r.err;
