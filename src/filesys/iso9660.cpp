@@ -239,8 +239,12 @@ private:
                 if (su.hasName) name = su.name;
             }
             if (su.relocated) continue;
-            if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
-                name = "(record " + std::to_string(pos - len) + ")";
+            if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+                std::string shown = "(record " + std::to_string(pos - len) + ")";
+                out_->notes.push_back("the name \"" + name + "\" in " + Shown(path) +
+                                      " cannot be a file name: listed as " + shown);
+                name = shown;
+            }
             std::string full = path + "/" + name;
             if (su.hasChild) {
                 uint32_t dirBytes = ChildDirectoryBytes(su.childLink);

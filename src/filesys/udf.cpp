@@ -160,8 +160,12 @@ public:
             std::string name = DString(f + 38 + iuLen, nameLen);
             pos += total;
             if (chars & (kCharParent | kCharDeleted)) continue;
-            if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
-                name = "(entry " + std::to_string(pos - total) + ")";
+            if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+                std::string shown = "(entry " + std::to_string(pos - total) + ")";
+                out_->notes.push_back("the name \"" + name + "\" in " + Shown(path) +
+                                      " cannot be a file name: listed as " + shown);
+                name = shown;
+            }
             std::string full = path + "/" + name;
             if (chars & kCharDirectory) {
                 subdirs->push_back({full, icb});

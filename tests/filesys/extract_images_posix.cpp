@@ -285,6 +285,11 @@ TEST(ExtractNames, HostileNamesStayInsideTheFolder)
     EXPECT_NE(r.out.find("renamed: /sub/n?l  written as /sub/n_l (the name cannot be stored here)"), std::string::npos)
         << r.out;
     EXPECT_EQ(tree.count("sub/tt"), 1u);
+    // Names the reader itself replaces are said too.
+    for (const char* said : {"note: the name \"../../x\" in / cannot be a file name: listed as (record ",
+                             "note: the name \"a/b\" in /sub cannot be a file name: listed as (record ",
+                             "note: the name \"..\" in /sub cannot be a file name: listed as (record "})
+        EXPECT_NE(r.out.find(said), std::string::npos) << said << "\n" << r.out;
 
     EXPECT_EQ(SafeName(".."), "__");
     EXPECT_EQ(SafeName(std::string(300, 'x') + "\xC3\xBC").size(), 255u);
