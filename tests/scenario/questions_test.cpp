@@ -62,7 +62,7 @@ TEST_F(QuestionScenario, FlagFileAloneCollectsIntoAnImportFile)
     settings.giveUpLevel = 4;
     ASSERT_EQ(OUTCOME_GIVE_UP, Copy());
     std::filesystem::create_directory(dir.File("b"));
-    const std::string second = "b" + std::string(1, dir.Path().back()) + "Disc";  // the other machine's folder
+    const std::string second = std::string("b").append(1, dir.Path().back()).append("Disc");  // the other machine's folder
     std::filesystem::copy_file(Path("flg"), Path("flg", second));
     const auto before = Flags(second);
 

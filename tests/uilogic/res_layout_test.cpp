@@ -134,7 +134,7 @@ Dialog ParseDialogEx(const uint8_t* data, size_t size)
         if (!it.cls) it.cls = ClassOrdinal(className);
         uint16_t textOrdinal;
         it.text = r.NameOrOrdinal(&textOrdinal);
-        if (textOrdinal) it.text = "#" + std::to_string(textOrdinal);
+        if (textOrdinal) it.text = std::string("#").append(std::to_string(textOrdinal));
         uint16_t extra = r.U16();
         r.pos_ += extra;
         d.items.push_back(it);
