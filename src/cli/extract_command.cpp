@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/image_set_name.h"
+#include "cli/set_listing.h"
 #include "filesys/extract.h"
 #include "filesys/file_lines.h"
 
@@ -16,24 +16,9 @@ constexpr int kExitCannot = 2;
 
 int RunExtract(const Options& o, const CliIo& io)
 {
-    ImageSetNames set = ImageSetFromName(o.filesFlag);
-    std::string flag = set.flag, image = o.image.empty() ? set.image : o.image, error;
     CImageSetReader reader;
-    if (!reader.Open(flag, image, &error)) {
-        std::fprintf(io.err, "gleanor: %s\n", error.c_str());
-        return kExitCannot;
-    }
-    FsChoice choice = o.filesSystem == "udf"      ? FsChoice::Udf
-                      : o.filesSystem == "joliet" ? FsChoice::Joliet
-                      : o.filesSystem == "iso"    ? FsChoice::Iso
-                                                  : FsChoice::Any;
     Listing listing;
-    if (!ListFiles(reader, choice, &listing, &error)) {
-        std::fprintf(io.err, "gleanor: the file system cannot be read: %s\n", error.c_str());
-        return kExitCannot;
-    }
-    if (!reader.HeaderValid())
-        std::fprintf(io.err, "gleanor: %s: the flag file header's checksum does not hold\n", flag.c_str());
+    if (!OpenSetListing(o, io, &reader, &listing)) return kExitCannot;
     std::fprintf(io.out, "file system: %s\n", listing.systemName.c_str());
     ExtractOptions options;
     options.paths = o.extractPaths;

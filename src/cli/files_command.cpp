@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/image_set_name.h"
+#include "cli/set_listing.h"
 #include "cli/text.h"
 #include "filesys/file_lines.h"
 #include "filesys/listing.h"
@@ -92,29 +93,9 @@ std::string ImageBesideFlagFile(const std::string& flagPath)
 
 int RunFiles(const Options& o, const CliIo& io)
 {
-    ImageSetNames set = ImageSetFromName(o.filesFlag);
-    std::string image = o.image.empty() ? set.image : o.image;
     CImageSetReader reader;
-    std::string error;
-    if (!reader.Open(set.flag, image, &error)) {
-        std::fprintf(io.err, "gleanor: %s\n", error.c_str());
-        return kExitUnreadable;
-    }
-    FsChoice choice = o.filesSystem == "udf"      ? FsChoice::Udf
-                      : o.filesSystem == "joliet" ? FsChoice::Joliet
-                      : o.filesSystem == "iso"    ? FsChoice::Iso
-                                                  : FsChoice::Any;
     Listing listing;
-    if (!ListFiles(reader, choice, &listing, &error)) {
-        std::fprintf(io.err, "gleanor: the file system cannot be read: %s\n", error.c_str());
-        uint32_t claimed = ClaimedVolumeSectors(reader);
-        if (claimed > reader.SectorCount())
-            std::fprintf(io.err, "gleanor: the volume is %s sector%s longer than the copy\n",
-                         Grouped(claimed - reader.SectorCount()).c_str(), claimed - reader.SectorCount() == 1 ? "" : "s");
-        return kExitUnreadable;
-    }
-    if (!reader.HeaderValid())
-        std::fprintf(io.err, "gleanor: %s: the flag file header's checksum does not hold\n", o.filesFlag.c_str());
+    if (!OpenSetListing(o, io, &reader, &listing)) return kExitUnreadable;
     if (o.json) {
         PrintJson(io.out, listing, reader.SectorCount(), o.filesAll);
     } else {
