@@ -15,9 +15,9 @@ skip() { echo "drive time: skipped: $*"; exit 77; }
 
 [ -f "$harness/badmedium.c" ] || skip "no badmedium harness at $harness"
 [ -c /dev/fuse ] || skip "no /dev/fuse"
-command -v fusermount3 >/dev/null || skip "fusermount3 missing (Debian package fuse3)"
-pkg-config --exists fuse3 2>/dev/null || skip "libfuse3 headers missing (Debian package libfuse3-dev)"
-command -v ddrescue >/dev/null || skip "ddrescue missing (Debian package gddrescue)"
+command -v fusermount3 >/dev/null || skip "fusermount3 missing (as root: bash scripts/deps.sh bench)"
+pkg-config --exists fuse3 2>/dev/null || skip "libfuse3 headers missing (as root: bash scripts/deps.sh bench)"
+command -v ddrescue >/dev/null || skip "ddrescue missing (as root: bash scripts/deps.sh bench)"
 
 mkdir -p "$build"
 build=$(cd "$build" && pwd)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a group of tasks needs, when they are missing.
-#   scripts/deps.sh base|windows|fuzz|qemu|package|filesys ...
+#   scripts/deps.sh base|windows|fuzz|qemu|package|filesys|bench ...
 # As root it runs apt-get update once and installs; otherwise it says what to run.
 set -euo pipefail
 
@@ -12,6 +12,7 @@ packages_of() {
     qemu) echo "qemu-system-x86 linux-image-amd64 busybox-static cpio" ;;
     package) echo "dpkg-dev man-db bash-completion" ;;
     filesys) echo "xorriso genisoimage udftools udfclient" ;;  # volumes made by third-party tools
+    bench) echo "fuse3 libfuse3-dev pkg-config gddrescue" ;;  # bench/drive_time.sh's simulated media
     *) echo "deps.sh: unknown group '$1'" >&2; exit 2 ;;
   esac
 }
