@@ -71,15 +71,23 @@ boot() {
         "$scenario" "$modules" || skip "cannot build the initramfs from the $release modules"
     echo "booting the $name VM (kernel $release, TCG)"
     start=$(date +%s)
-    boot_vm "$vmlinux" "$work/$name.cpio" "$work/disc.iso" "$work/rules.conf" "$work/$name.log"
-    if ! grep -q '@@BOOTED' "$work/$name.log"; then
-        # A kernel that died before /init says nothing about the program: boot once more.
-        echo "the $name VM did not reach /init; booting again"
-        grep -m 3 -i 'panic' "$work/$name.log"
+    boot_retrying "$name" "$work/$name.log" \
         boot_vm "$vmlinux" "$work/$name.cpio" "$work/disc.iso" "$work/rules.conf" "$work/$name.log"
-    fi
     echo "the $name VM ran $(($(date +%s) - start)) s; console in $work/$name.log"
     tr -d '\r' <"$work/$name.log" >"$work/$name.txt"
+}
+
+# judge CHECKS CONSOLE [LOG...]: runs a VM's checks on its console; where one
+# failed, the last lines of the console and the logs are shown with them.
+judge() {
+    local checks=$1 before=$failed f
+    shift
+    "$checks" "$1"
+    [ "$failed" -eq "$before" ] && return 0
+    for f in "$@"; do
+        echo "the last lines of $f:"
+        tail -n 15 "$f" | sed 's/^/  | /'
+    done
 }
 
 # GLEANOR_QEMU_VMS picks some of the VMs (when working on one of them).
@@ -87,17 +95,17 @@ vms=" ${GLEANOR_QEMU_VMS:-main sr-only replug} "
 # Everything through the sg nodes.
 if [[ $vms == *" main "* ]]; then
     boot main "$here/scenario.sh" "$VM_MODULES"
-    run_checks "$work/main.txt"
+    judge run_checks "$work/main.txt"
 fi
 # Without the sg module: the CD block nodes, found through sysfs.
 if [[ $vms == *" sr-only "* ]]; then
     boot sr-only "$here/scenario-sr.sh" "${VM_MODULES% sg}"
-    run_sr_checks "$work/sr-only.txt"
+    judge run_sr_checks "$work/sr-only.txt"
 fi
 # The drive unplugged mid-copy and plugged back; then unplugged for good.
 if [[ $vms == *" replug "* ]]; then
     boot_replug
-    run_replug_checks "$work/replug.txt"
+    judge run_replug_checks "$work/replug.txt" "$work/qmp.log"
 fi
 echo "qemu: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -144,6 +144,7 @@ make_rules() {
 boot_vm() {
     local vmlinux=$1 initrd=$2 disc=$3 rules=$4 log=$5
     local cd="media=cdrom,readonly=on,format=raw"
+    local qemu
     timeout "$VM_SECONDS" qemu-system-x86_64 -accel tcg -m 512 -smp 1 -nodefaults -no-reboot \
         -display none -monitor none -serial stdio \
         -kernel "$vmlinux" -initrd "$initrd" -append "console=ttyS0 panic=-1 quiet loglevel=3 no_timer_check" \
@@ -155,5 +156,39 @@ boot_vm() {
         -device "scsi-cd,bus=scsi0.0,drive=cd2,scsi-id=2,lun=0,vendor=$VENDOR,product=$PRODUCT" \
         -blockdev driver=null-co,node-name=hd0,size=67108864 \
         -device scsi-hd,bus=scsi0.0,drive=hd0,scsi-id=3,lun=0 \
-        </dev/null >"$log" 2>&1
+        </dev/null >"$log" 2>&1 &
+    qemu=$!
+    watch_boot "$qemu" "$log"
+    wait "$qemu"
+}
+
+# watch_boot PID LOG: waits while the VM runs until its console in LOG shows
+# that /init started; a kernel that has not got there in BOOT_SECONDS has hung
+# (seen under TCG on a loaded host), and the VM is stopped.
+BOOT_SECONDS=150
+watch_boot() {
+    local pid=$1 log=$2 waited=0
+    while kill -0 "$pid" 2>/dev/null; do
+        grep -q '@@BOOTED' "$log" 2>/dev/null && return 0
+        if [ "$waited" -ge "$BOOT_SECONDS" ]; then
+            echo "the VM did not reach /init in $BOOT_SECONDS s; stopping it"
+            kill "$pid"
+            return 1
+        fi
+        sleep 1
+        waited=$((waited + 1))
+    done
+}
+
+# boot_retrying NAME LOG COMMAND...: COMMAND boots a VM whose console goes to
+# LOG. A kernel that died or hung before /init says nothing about the
+# program: it is booted once more.
+boot_retrying() {
+    local name=$1 log=$2
+    shift 2
+    "$@"
+    grep -q '@@BOOTED' "$log" && return 0
+    echo "the $name VM did not reach /init; booting again"
+    grep -m 3 -i 'panic' "$log"
+    "$@"
 }
