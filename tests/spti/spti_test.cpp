@@ -64,6 +64,18 @@ std::string FileText(const std::string& path)
     return text.str();
 }
 
+// A CD drive's standard INQUIRY answer, named "QEMU    QEMU CD-ROM".
+FakeReply CdInquiry()
+{
+    FakeReply inquiry;
+    inquiry.data.assign(36, ' ');
+    inquiry.data[0] = 5;
+    inquiry.data[4] = 31;
+    std::memcpy(inquiry.data.data() + 8, "QEMU    QEMU CD-ROM", 19);
+    inquiry.transferred = 36;
+    return inquiry;
+}
+
 class SptiTest : public ::testing::Test {
 protected:
     SptiTest() { os.Add('D', 2, 0, 0, 0); }
@@ -147,13 +159,7 @@ TEST_F(SptiTest, EachCommandBecomesOneExactPassThroughRecord)
     CInProcessAspiLibrary library(&Manager());
     CCdDrive drive;
     drive.Aspi().SetLibrary(&library);
-    FakeReply inquiry;
-    inquiry.data.assign(36, ' ');
-    inquiry.data[0] = 5;
-    inquiry.data[4] = 31;
-    std::memcpy(inquiry.data.data() + 8, "QEMU    QEMU CD-ROM", 19);
-    inquiry.transferred = 36;
-    os.replies.push_back(inquiry);
+    os.replies.push_back(CdInquiry());
     ASSERT_TRUE(drive.InitAspi());
     ASSERT_EQ(1, drive.DriveCount());
     EXPECT_NE(std::string::npos, std::string(drive.DriveName(0)).find("QEMU CD-ROM"));
@@ -284,10 +290,7 @@ TEST_F(SptiTest, RescanDropsADeadHandleAndFindsTheDriveBackByItsIdentity)
     CInProcessAspiLibrary library(&Manager());
     CCdDrive drive;
     drive.Aspi().SetLibrary(&library);
-    FakeReply inquiry;
-    inquiry.data.assign(36, ' ');
-    inquiry.data[0] = 5;
-    std::memcpy(inquiry.data.data() + 8, "QEMU    QEMU CD-ROM", 19);
+    FakeReply inquiry = CdInquiry();
     FakeReply none;
     FakeReply capacity;
     capacity.data = {0, 0, 0x0B, 0xB7, 0, 0, 8, 0};

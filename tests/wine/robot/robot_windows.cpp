@@ -72,30 +72,33 @@ bool SetWindowTextTo(HWND window, const std::string& text)
     return SendWithTimeout(window, WM_SETTEXT, 0, LPARAM(wide)) >= 0;
 }
 
-std::vector<std::string> ListLines(HWND list)
+namespace {
+
+// The items of a list box or a combo box, through the control's own count,
+// length and text messages.
+std::vector<std::string> ItemLines(HWND control, UINT countMsg, UINT lengthMsg, UINT textMsg)
 {
     std::vector<std::string> lines;
-    LRESULT count = SendWithTimeout(list, LB_GETCOUNT, 0, 0);
+    LRESULT count = SendWithTimeout(control, countMsg, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         wchar_t text[kTextMax] = L"";
-        if (SendWithTimeout(list, LB_GETTEXTLEN, WPARAM(i), 0) >= kTextMax) continue;
-        SendWithTimeout(list, LB_GETTEXT, WPARAM(i), LPARAM(text));
+        if (SendWithTimeout(control, lengthMsg, WPARAM(i), 0) >= kTextMax) continue;
+        SendWithTimeout(control, textMsg, WPARAM(i), LPARAM(text));
         lines.push_back(Narrow(text));
     }
     return lines;
 }
 
+}  // namespace
+
+std::vector<std::string> ListLines(HWND list)
+{
+    return ItemLines(list, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
+}
+
 std::vector<std::string> ComboLines(HWND combo)
 {
-    std::vector<std::string> lines;
-    LRESULT count = SendWithTimeout(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        wchar_t text[kTextMax] = L"";
-        if (SendWithTimeout(combo, CB_GETLBTEXTLEN, WPARAM(i), 0) >= kTextMax) continue;
-        SendWithTimeout(combo, CB_GETLBTEXT, WPARAM(i), LPARAM(text));
-        lines.push_back(Narrow(text));
-    }
-    return lines;
+    return ItemLines(combo, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT);
 }
 
 int ComboSelection(HWND combo) { return int(SendWithTimeout(combo, CB_GETCURSEL, 0, 0)); }
